@@ -1,0 +1,3 @@
+#include "app/globals.h"
+
+int32_t g_debug_trace = 0;

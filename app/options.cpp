@@ -1,0 +1,130 @@
+#include "app/options.h"
+
+#include <string.h>
+
+#include "difx/difx_flags.h"
+
+namespace {
+
+constexpr char default_folder_pattern[] = "*.*";
+
+bool is_absolute_path(const char* path)
+{
+    // A drive letter ("D:\x.inf", "D:x.inf") or a network path ("\\srv\x").
+    if (path[0] != '\0' && path[1] == ':')
+        return true;
+    return path[0] == '\\' && path[1] == '\\';
+}
+
+// Copies text into a field of capacity bytes; 0 when it would not fit.
+int copy_field(char* field, size_t capacity, const char* text, size_t len)
+{
+    if (len >= capacity)
+        return 0;
+    memcpy(field, text, len);
+    field[len] = '\0';
+    return 1;
+}
+
+// /c [pattern:]device-id: the part before the first ':' replaces the folder
+// pattern, the rest is the device ID.
+int take_clean_argument(CommandOptions* options, const char* argument)
+{
+    const char* colon = strchr(argument, ':');
+    if (colon == nullptr)
+        return copy_field(options->target, sizeof options->target, argument, strlen(argument));
+    if (!copy_field(options->folder_pattern, sizeof options->folder_pattern, argument,
+                    static_cast<size_t>(colon - argument)))
+        return 0;
+    return copy_field(options->target, sizeof options->target, colon + 1, strlen(colon + 1));
+}
+
+} // namespace
+
+int resolve_beside_program(char* path)
+{
+    if (is_absolute_path(path))
+        return 1;
+
+    char program[target_size];
+    uint32_t len = get_program_file_path(program, sizeof program);
+    if (len == 0 || len >= sizeof program)
+        return 0;
+    program[len] = '\0';
+    char* last_separator = strrchr(program, '\\');
+    if (last_separator == nullptr)
+        return 0;
+
+    size_t folder_len = static_cast<size_t>(last_separator + 1 - program);
+    size_t path_len = strlen(path);
+    if (folder_len + path_len >= target_size)
+        return 0;
+    memmove(path + folder_len, path, path_len + 1);
+    memcpy(path, program, folder_len);
+    return 1;
+}
+
+int parse_options(const char* tokens, CommandOptions* options)
+{
+    options->operation = operation_none;
+    options->difx_flags = 0;
+    options->debug_trace = 0;
+    memset(options->target, 0, sizeof options->target);
+    memset(options->folder_pattern, 0, sizeof options->folder_pattern);
+    memcpy(options->folder_pattern, default_folder_pattern, sizeof default_folder_pattern);
+
+    const char* token = tokens;
+    while (*token != '\0') {
+        if (token[0] != '/' && token[0] != '-')
+            return 0;
+        char letter = token[1];
+        if (letter >= 'A' && letter <= 'Z')
+            letter = static_cast<char>(letter - 'A' + 'a');
+        const char* next = token + strlen(token) + 1;
+
+        switch (letter) {
+        case 'i':
+        case 'u':
+        case 'c': {
+            if (options->operation != operation_none || options->target[0] != '\0' || *next == '\0')
+                return 0;
+            const char* argument = next;
+            next = argument + strlen(argument) + 1;
+            if (letter == 'c') {
+                options->operation = operation_clean;
+                if (!take_clean_argument(options, argument))
+                    return 0;
+                break;
+            }
+            if (letter == 'u') {
+                options->difx_flags |= DRIVER_PACKAGE_DELETE_FILES;
+                options->operation = operation_uninstall;
+            } else {
+                options->operation = operation_install;
+            }
+            if (!copy_field(options->target, sizeof options->target, argument, strlen(argument)))
+                return 0;
+            if (!resolve_beside_program(options->target))
+                return 0;
+            break;
+        }
+        case 's':
+            options->difx_flags |= DRIVER_PACKAGE_SILENT;
+            break;
+        case 'n':
+            options->difx_flags = (options->difx_flags & ~DRIVER_PACKAGE_SILENT) | DRIVER_PACKAGE_LEGACY_MODE;
+            break;
+        case 'f':
+            options->difx_flags |= DRIVER_PACKAGE_FORCE;
+            break;
+        case 'd':
+            options->debug_trace = 1;
+            break;
+        default:
+            return 0;
+        }
+        token = next;
+    }
+
+    return options->target[0] != '\0' ? 1 : 0;
+}

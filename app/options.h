@@ -1,0 +1,21 @@
+// Reading the tokens as switches into CommandOptions.
+#pragma once
+
+#include <stdint.h>
+
+#include "app/command_options.h"
+
+// Resets options and fills it from the token list.  Returns 1 on success,
+// 0 when the command line is to be refused; options is then not to be used.
+int parse_options(const char* tokens, CommandOptions* options);
+
+// Makes a relative INF path in path (target_size bytes) absolute against
+// the program's own folder; an absolute path is left as it is.  Returns 1,
+// or 0 when the program's folder is unknown or the result would not fit,
+// leaving path unchanged.
+int resolve_beside_program(char* path);
+
+// The full path of the program's own file into buffer.  Returns the length
+// written, or 0 when the path is not known whole.  The one platform call of
+// the parser, kept apart so the parser builds without the platform.
+uint32_t get_program_file_path(char* buffer, uint32_t capacity);

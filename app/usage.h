@@ -1,0 +1,14 @@
+// The usage message box, shown for a refused command line.
+#pragma once
+
+#include <stddef.h>
+
+constexpr size_t usage_buffer_size = 2048;
+constexpr char usage_caption[] = "Tavenor usage";
+
+// Builds the usage text into out (capacity bytes); returns its length, or 0
+// when it does not fit.
+size_t build_usage_text(char* out, size_t capacity);
+
+// Shows the usage box and returns when it has been closed.
+void show_usage();

@@ -1,0 +1,11 @@
+#include "app/usage.h"
+
+#include <windows.h>
+
+void show_usage()
+{
+    char text[usage_buffer_size];
+    if (build_usage_text(text, sizeof text) == 0)
+        text[0] = '\0';
+    MessageBoxA(nullptr, text, usage_caption, MB_OK | MB_ICONINFORMATION);
+}

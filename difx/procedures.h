@@ -1,0 +1,23 @@
+// The uninstall and install procedures with their retry rules.
+#pragma once
+
+#include <stdint.h>
+
+#include "difx/difx_api.h"
+
+// The procedures' fixed pause.
+constexpr uint32_t difx_pause_ms = 1000;
+
+// How the procedures pause: sleep_ms, unless a test counts the pauses.
+using pause_function = void (*)(uint32_t milliseconds);
+extern pause_function g_difx_pause;
+
+// Uninstalls the package with its files, silently; repairs and retries
+// when the library reports a missing file.  Returns the library's result.
+uint32_t uninstall_package(const char* inf_path, uint32_t flags, int32_t* need_reboot,
+                           const DifxEntryPoints* entry_points);
+
+// Stages, then installs the package, then repairs it.  Returns the result
+// code that ended the procedure, 0 on success.
+uint32_t install_package(const char* inf_path, uint32_t flags, int32_t* need_reboot,
+                         const DifxEntryPoints* entry_points);

@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "app/options.h"
+#include "app/tokens.h"
+
+namespace {
+
+std::string program_dir()
+{
+    char path[1024];
+    uint32_t len = get_program_file_path(path, sizeof path);
+    std::string full(path, len);
+    return full.substr(0, full.find_last_of('\\') + 1);
+}
+
+struct ParseResult {
+    int ok;
+    CommandOptions options;
+};
+
+ParseResult parse(const std::string& tail)
+{
+    char buffer[command_buffer_size + 1024];
+    memcpy(buffer, tail.c_str(), tail.size() + 1);
+    ParseResult result;
+    memset(&result.options, 0x5A, sizeof result.options);
+    int closed = tokenize_command_line(buffer);
+    result.ok = closed ? parse_options(buffer, &result.options) : 0;
+    return result;
+}
+
+struct AcceptedCase {
+    const char* tail;
+    int32_t operation;
+    uint32_t flags;
+    bool beside_program;  // target is the program folder + expected_target
+    const char* target;
+    const char* pattern;
+    int32_t debug;
+};
+
+// tail, operation, flag word, relative?, target, folder pattern, /d
+const AcceptedCase accepted_cases[] = {
+    {"/i x.inf /s", 1, 0x2, true, "x.inf", "*.*", 0},
+    {"/u D:\\drv\\x.inf", 2, 0x20, false, "D:\\drv\\x.inf", "*.*", 0},
+    {"/u \\\\srv\\share\\x.inf /f", 2, 0x24, false, "\\\\srv\\share\\x.inf", "*.*", 0},
+    {"/s /n /i x.inf", 1, 0x10, true, "x.inf", "*.*", 0},
+    {"/n /s /i x.inf", 1, 0x12, true, "x.inf", "*.*", 0},
+    {"/install x.inf", 1, 0, true, "x.inf", "*.*", 0},
+    {"-I x.inf", 1, 0, true, "x.inf", "*.*", 0},
+    {"/I D:x.inf /D", 1, 0, false, "D:x.inf", "*.*", 1},
+    {"/i \\pkg\\x.inf", 1, 0, true, "\\pkg\\x.inf", "*.*", 0},
+    {"/i pkg/x.inf", 1, 0, true, "pkg/x.inf", "*.*", 0},
+    {"/i /s", 1, 0, true, "/s", "*.*", 0},
+    {"/dump /i x.inf /f /f", 1, 0x4, true, "x.inf", "*.*", 1},
+    {"/c PCI\\VEN_1234", 3, 0, false, "PCI\\VEN_1234", "*.*", 0},
+    {"/c mydrv*:PCI\\VEN_1234", 3, 0, false, "PCI\\VEN_1234", "mydrv*", 0},
+    {"/c :PCI\\VEN_1234", 3, 0, false, "PCI\\VEN_1234", "", 0},
+    {"/c a:b:c", 3, 0, false, "b:c", "a", 0},
+    {"/c X /s /n /f /d", 3, 0x14, false, "X", "*.*", 1},
+    {"/i 'D:\\My Drivers\\x.inf'", 1, 0, false, "D:\\My Drivers\\x.inf", "*.*", 0},
+    {"/c 1234567890123456789012345678901:X", 3, 0, false, "X", "1234567890123456789012345678901", 0},
+};
+
+class AcceptedTable : public testing::TestWithParam<AcceptedCase> {};
+
+TEST_P(AcceptedTable, FillsTheRecord)
+{
+    const AcceptedCase& c = GetParam();
+    ParseResult r = parse(c.tail);
+    ASSERT_EQ(r.ok, 1) << c.tail;
+    EXPECT_EQ(r.options.operation, c.operation) << c.tail;
+    EXPECT_EQ(r.options.difx_flags, c.flags) << c.tail;
+    EXPECT_EQ(r.options.debug_trace, c.debug) << c.tail;
+    std::string expected = c.beside_program ? program_dir() + c.target : c.target;
+    EXPECT_EQ(std::string(r.options.target), expected) << c.tail;
+    EXPECT_STREQ(r.options.folder_pattern, c.pattern) << c.tail;
+    // The rest of target is zero after the reset.
+    for (size_t i = strlen(r.options.target); i < sizeof r.options.target; ++i)
+        ASSERT_EQ(r.options.target[i], '\0') << c.tail << " byte " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Parser, AcceptedTable, testing::ValuesIn(accepted_cases));
+
+const char* const refused_cases[] = {
+    "",
+    "/d",
+    "/s /f",
+    "/s /d",
+    "x.inf",
+    "/i a.inf extra",
+    "/",
+    "-",
+    "/?",
+    "/h",
+    "/x x.inf",
+    "/i",
+    "/i a.inf /u b.inf",
+    "/i a.inf /i b.inf",
+    "/c X /i a.inf",
+    "/c mydrv*:",
+    "/i D:\\My Drivers\\x.inf",
+    "/i\tx.inf",
+    "/i 'x.inf",
+    // A folder pattern of 32 characters does not fit its 32 bytes.
+    "/c 12345678901234567890123456789012:X",
+};
+
+class RefusedTable : public testing::TestWithParam<const char*> {};
+
+TEST_P(RefusedTable, Fails)
+{
+    EXPECT_EQ(parse(GetParam()).ok, 0) << GetParam();
+}
+
+INSTANTIATE_TEST_SUITE_P(Parser, RefusedTable, testing::ValuesIn(refused_cases));
+
+TEST(Parser, AbsolutePathMustFitTarget)
+{
+    // Program folder + relative path + NUL: exactly 1024 bytes fit, 1025 do not.
+    size_t room = target_size - 1 - program_dir().size();
+    char tokens[2 * target_size + 8];
+
+    std::string path(room, 'p');
+    int n = snprintf(tokens, sizeof tokens, "/i%c%s%c", '\0', path.c_str(), '\0');
+    tokens[n] = '\0';
+    CommandOptions options;
+    ASSERT_EQ(parse_options(tokens, &options), 1);
+    EXPECT_EQ(strlen(options.target), target_size - 1);
+
+    path += 'p';
+    n = snprintf(tokens, sizeof tokens, "/i%c%s%c", '\0', path.c_str(), '\0');
+    tokens[n] = '\0';
+    EXPECT_EQ(parse_options(tokens, &options), 0);
+}
+
+TEST(Parser, ArgumentOver1023CharactersIsRefused)
+{
+    std::string list = "/u";
+    list += '\0';
+    list += "D:" + std::string(1021, 'x');  // 1023 characters: fits
+    list += '\0';
+    list += '\0';
+    CommandOptions options;
+    EXPECT_EQ(parse_options(list.data(), &options), 1);
+
+    std::string longer = "/c";
+    longer += '\0';
+    longer += std::string(1024, 'x');
+    longer += '\0';
+    longer += '\0';
+    EXPECT_EQ(parse_options(longer.data(), &options), 0);
+}
+
+TEST(ProgramPath, CutPathIsNotUsed)
+{
+    char path[1024];
+    uint32_t len = get_program_file_path(path, sizeof path);
+    ASSERT_GT(len, 0u);
+    // A buffer the path does not fit whole gives no path at all.
+    EXPECT_EQ(get_program_file_path(path, len), 0u);
+    EXPECT_EQ(get_program_file_path(path, len + 1), len);
+}
+
+TEST(ProgramPath, ResolveLeavesAbsolutePathsAndMendsRelativeOnes)
+{
+    char path[target_size] = "\\\\srv\\x.inf";
+    EXPECT_EQ(resolve_beside_program(path), 1);
+    EXPECT_STREQ(path, "\\\\srv\\x.inf");
+
+    strcpy(path, "\\pkg\\x.inf");
+    EXPECT_EQ(resolve_beside_program(path), 1);
+    EXPECT_EQ(std::string(path), program_dir() + "\\pkg\\x.inf");  // doubled backslash, as intended
+}
+
+} // namespace

@@ -1,0 +1,352 @@
+// A stand-in for the driver-install library, for tests and rehearsals.
+//
+// It changes nothing on the system.  A plan file beside the DLL scripts its
+// answers; a journal beside it records every call.  The plan format is
+// described in tests/double/PLAN.md.
+#include <windows.h>
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+constexpr char plan_name[] = "difx-plan.txt";
+constexpr char journal_name[] = "difx-journal.txt";
+
+enum Entry { entry_preinstall, entry_install, entry_uninstall, entry_count };
+constexpr const char* entry_names[entry_count] = {"preinstall", "install", "uninstall"};
+
+using log_callback = void(__cdecl*)(uint32_t event, uint32_t error, const char* description, void* context);
+
+constexpr int max_results = 64;
+constexpr int max_logs = 64;
+constexpr size_t max_text = 256;
+
+struct PlannedResult {
+    uint32_t code;
+    bool reboot;
+};
+
+struct PlannedLog {
+    Entry entry;
+    int call;  // 1-based; 0 for every call
+    uint32_t event;
+    uint32_t error;
+    char text[max_text];
+};
+
+struct Plan {
+    bool loaded;
+    bool valid;
+    char error[max_text];
+    PlannedResult results[entry_count][max_results];
+    int result_count[entry_count];
+    PlannedLog logs[max_logs];
+    int log_count;
+};
+
+HMODULE g_module = nullptr;
+Plan g_plan;
+int g_calls[entry_count];
+log_callback g_callback = nullptr;
+void* g_context = nullptr;
+
+// Path of a file beside this DLL.
+bool beside_module(const char* name, char* out, size_t capacity)
+{
+    DWORD len = GetModuleFileNameA(g_module, out, static_cast<DWORD>(capacity));
+    if (len == 0 || len >= capacity)
+        return false;
+    char* separator = strrchr(out, '\\');
+    if (separator == nullptr)
+        return false;
+    size_t folder_len = static_cast<size_t>(separator + 1 - out);
+    size_t name_len = strlen(name);
+    if (folder_len + name_len >= capacity)
+        return false;
+    memcpy(separator + 1, name, name_len + 1);
+    return true;
+}
+
+void journal(const char* format, ...)
+{
+    char path[MAX_PATH * 2];
+    if (!beside_module(journal_name, path, sizeof path))
+        return;
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    unsigned long long ms = static_cast<unsigned long long>(now.QuadPart) * 1000ULL /
+                            static_cast<unsigned long long>(frequency.QuadPart);
+
+    char line[4096];
+    int len = snprintf(line, sizeof line, "%llu\t", ms);
+    va_list args;
+    va_start(args, format);
+    int more = vsnprintf(line + len, sizeof line - static_cast<size_t>(len) - 2, format, args);
+    va_end(args);
+    if (more < 0)
+        more = 0;
+    len += more;
+    if (static_cast<size_t>(len) > sizeof line - 3)
+        len = static_cast<int>(sizeof line - 3);
+    line[len++] = '\r';
+    line[len++] = '\n';
+
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, line, static_cast<DWORD>(len), &written, nullptr);
+    CloseHandle(file);
+}
+
+bool parse_entry(const char* word, Entry* entry)
+{
+    for (int i = 0; i < entry_count; ++i) {
+        if (strcmp(word, entry_names[i]) == 0) {
+            *entry = static_cast<Entry>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+// A whole word as a 32-bit number, decimal or 0x-hexadecimal.
+bool parse_number(const char* word, uint32_t* value)
+{
+    if (*word == '\0' || *word == '-' || *word == '+')
+        return false;
+    char* end = nullptr;
+    unsigned long long parsed = strtoull(word, &end, 0);
+    if (end == word || *end != '\0' || parsed > 0xFFFFFFFFULL)
+        return false;
+    *value = static_cast<uint32_t>(parsed);
+    return true;
+}
+
+bool plan_fail(int line_number, const char* what)
+{
+    snprintf(g_plan.error, sizeof g_plan.error, "%s line %d: %s", plan_name, line_number, what);
+    return false;
+}
+
+// Next blank-separated word of the line; nullptr at its end.
+char* next_word(char** cursor)
+{
+    char* p = *cursor;
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    if (*p == '\0')
+        return nullptr;
+    char* word = p;
+    while (*p != '\0' && *p != ' ' && *p != '\t')
+        ++p;
+    if (*p != '\0')
+        *p++ = '\0';
+    *cursor = p;
+    return word;
+}
+
+bool parse_line(char* line, int line_number)
+{
+    char* cursor = line;
+    char* first = next_word(&cursor);
+    if (first == nullptr || first[0] == '#')
+        return true;
+
+    Entry entry;
+    if (strcmp(first, "log") == 0) {
+        if (g_plan.log_count >= max_logs)
+            return plan_fail(line_number, "too many log events");
+        PlannedLog& log = g_plan.logs[g_plan.log_count];
+        char* entry_word = next_word(&cursor);
+        char* call_word = next_word(&cursor);
+        char* event_word = next_word(&cursor);
+        char* error_word = next_word(&cursor);
+        if (entry_word == nullptr || !parse_entry(entry_word, &log.entry))
+            return plan_fail(line_number, "log needs an entry point: preinstall, install or uninstall");
+        uint32_t call = 0;
+        if (call_word == nullptr || (strcmp(call_word, "*") != 0 && (!parse_number(call_word, &call) || call == 0)))
+            return plan_fail(line_number, "log needs a call number (1, 2, ...) or *");
+        log.call = static_cast<int>(call);
+        if (event_word == nullptr || !parse_number(event_word, &log.event))
+            return plan_fail(line_number, "log needs an event number");
+        if (error_word == nullptr || !parse_number(error_word, &log.error))
+            return plan_fail(line_number, "log needs an error number");
+        while (*cursor == ' ' || *cursor == '\t')
+            ++cursor;
+        if (strlen(cursor) >= sizeof log.text)
+            return plan_fail(line_number, "log text too long");
+        strcpy(log.text, cursor);
+        ++g_plan.log_count;
+        return true;
+    }
+
+    if (!parse_entry(first, &entry))
+        return plan_fail(line_number, "unknown directive (expected preinstall, install, uninstall or log)");
+    int count = 0;
+    for (char* word = next_word(&cursor); word != nullptr; word = next_word(&cursor)) {
+        if (word[0] == '#')
+            break;
+        if (count >= max_results)
+            return plan_fail(line_number, "too many results");
+        PlannedResult& result = g_plan.results[entry][count];
+        result.reboot = false;
+        char* suffix = strchr(word, '+');
+        if (suffix != nullptr) {
+            if (strcmp(suffix, "+reboot") != 0 || entry == entry_preinstall)
+                return plan_fail(line_number, "only install and uninstall results take the suffix +reboot");
+            *suffix = '\0';
+            result.reboot = true;
+        }
+        if (!parse_number(word, &result.code))
+            return plan_fail(line_number, "a result must be a number (decimal or 0x hexadecimal)");
+        ++count;
+    }
+    if (count == 0)
+        return plan_fail(line_number, "no results given");
+    if (g_plan.result_count[entry] != 0)
+        return plan_fail(line_number, "results for this entry point were already given");
+    g_plan.result_count[entry] = count;
+    return true;
+}
+
+void load_plan()
+{
+    if (g_plan.loaded)
+        return;
+    memset(&g_plan, 0, sizeof g_plan);
+    g_plan.loaded = true;
+    g_plan.valid = true;
+
+    char path[MAX_PATH * 2];
+    if (!beside_module(plan_name, path, sizeof path))
+        return;
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr)
+        return;  // no plan: every call succeeds
+    char line[1024];
+    int line_number = 0;
+    while (fgets(line, sizeof line, file) != nullptr) {
+        ++line_number;
+        size_t len = strlen(line);
+        if (len == sizeof line - 1 && line[len - 1] != '\n') {
+            g_plan.valid = plan_fail(line_number, "line too long");
+            break;
+        }
+        while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r'))
+            line[--len] = '\0';
+        if (!parse_line(line, line_number)) {
+            g_plan.valid = false;
+            break;
+        }
+    }
+    fclose(file);
+    if (!g_plan.valid)
+        journal("plan-error\t%s", g_plan.error);
+}
+
+void deliver(uint32_t event, uint32_t error, const char* text)
+{
+    if (g_callback != nullptr)
+        g_callback(event, error, text, g_context);
+}
+
+// One call of an entry point: its planned result and log events.
+uint32_t answer(Entry entry, const char* inf_path, uint32_t flags, const void* info, BOOL* reboot)
+{
+    load_plan();
+    int call = ++g_calls[entry];
+    bool has_reboot_arg = entry != entry_preinstall;
+    char info_text[16];
+    snprintf(info_text, sizeof info_text, "%s", has_reboot_arg ? (info ? "set" : "null") : "-");
+    char reboot_text[16];
+    snprintf(reboot_text, sizeof reboot_text, "%s", has_reboot_arg ? (reboot ? "set" : "null") : "-");
+
+    if (!g_plan.valid) {
+        // A broken plan is never guessed at: every call fails and says why.
+        deliver(3, ERROR_INVALID_DATA, g_plan.error);
+        journal("%s\t0x%08X\tinfo=%s\treboot=%s\tresult=0x%08X\treboot_set=0\t%s", entry_names[entry],
+                static_cast<unsigned>(flags), info_text, reboot_text, static_cast<unsigned>(ERROR_INVALID_DATA),
+                inf_path ? inf_path : "(null)");
+        return ERROR_INVALID_DATA;
+    }
+
+    for (int i = 0; i < g_plan.log_count; ++i) {
+        const PlannedLog& log = g_plan.logs[i];
+        if (log.entry == entry && (log.call == 0 || log.call == call))
+            deliver(log.event, log.error, log.text);
+    }
+
+    PlannedResult result = {0, false};
+    int count = g_plan.result_count[entry];
+    if (count > 0)
+        result = g_plan.results[entry][call <= count ? call - 1 : count - 1];
+    bool reboot_set = false;
+    if (result.reboot && reboot != nullptr) {
+        *reboot = TRUE;
+        reboot_set = true;
+    }
+    journal("%s\t0x%08X\tinfo=%s\treboot=%s\tresult=0x%08X\treboot_set=%d\t%s", entry_names[entry],
+            static_cast<unsigned>(flags), info_text, reboot_text, static_cast<unsigned>(result.code),
+            reboot_set ? 1 : 0, inf_path ? inf_path : "(null)");
+    return result.code;
+}
+
+} // namespace
+
+extern "C" {
+
+__declspec(dllexport) DWORD WINAPI DriverPackagePreinstallA(const char* inf_path, DWORD flags)
+{
+    return answer(entry_preinstall, inf_path, flags, nullptr, nullptr);
+}
+
+__declspec(dllexport) DWORD WINAPI DriverPackageInstallA(const char* inf_path, DWORD flags, const void* info,
+                                                         BOOL* reboot)
+{
+    return answer(entry_install, inf_path, flags, info, reboot);
+}
+
+__declspec(dllexport) DWORD WINAPI DriverPackageUninstallA(const char* inf_path, DWORD flags, const void* info,
+                                                           BOOL* reboot)
+{
+    return answer(entry_uninstall, inf_path, flags, info, reboot);
+}
+
+#ifndef DIFX_DOUBLE_WITHOUT_LOG_CALLBACK
+__declspec(dllexport) void WINAPI DIFXAPISetLogCallbackA(log_callback callback, void* context)
+{
+    g_callback = callback;
+    g_context = context;
+    // The caller hands its options record as context; its target field
+    // (at offset 12) shows which record it was.
+    char target[1024] = "";
+    if (context != nullptr) {
+        const char* text = static_cast<const char*>(context) + 12;
+        size_t len = strnlen(text, sizeof target - 1);
+        memcpy(target, text, len);
+        target[len] = '\0';
+    }
+    journal("set_log_callback\tcallback=%s\tcontext=%s\ttarget=%s", callback ? "set" : "null",
+            context ? "set" : "null", target);
+}
+#endif
+
+} // extern "C"
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_module = instance;
+        journal("load");
+    } else if (reason == DLL_PROCESS_DETACH) {
+        // A null reserved pointer: FreeLibrary, not the end of the process.
+        journal("unload\t%s", reserved == nullptr ? "freelibrary" : "process-exit");
+    }
+    return TRUE;
+}

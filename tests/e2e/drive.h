@@ -1,0 +1,42 @@
+// Runs Tavenor.exe as a debuggee and collects everything it shows: its exit
+// code, every debugger string in order, what a viewer window receives, and
+// the usage box, which it answers with OK.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "support/viewer_window.h"
+
+enum class ViewerKind { none, pumping, never_pumps };
+
+struct DriveOptions {
+    std::string exe;          // program to start
+    std::string arguments;    // the tail, exactly as the program is to get it
+    std::string directory;    // working directory; empty for the caller's
+    ViewerKind viewer = ViewerKind::pumping;
+    DWORD timeout_ms = 60000; // the run is ended after this
+};
+
+struct DriveResult {
+    bool started = false;
+    DWORD exit_code = 0;
+    bool timed_out = false;
+    bool crashed = false;          // an exception reached the debugger as second chance
+    DWORD exception_code = 0;
+    DWORD elapsed_ms = 0;
+    std::vector<std::string> debug_strings;
+    std::vector<ViewerMessage> viewer_messages;
+    int usage_boxes = 0;
+    std::string usage_caption;
+    std::string usage_text;
+    std::vector<std::string> usage_buttons;
+    bool usage_has_icon = false;
+};
+
+DriveResult drive(const DriveOptions& options);
+
+// The folder of the running test program, with a trailing backslash.
+std::string program_folder();

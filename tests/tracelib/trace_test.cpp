@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/viewer_window.h"
+#include "tracelib/trace.h"
+#include "tracelib/trace_format.h"
+
+namespace {
+
+// A viewer window on the test's own thread: each send reaches it at once.
+class TraceTest : public testing::Test {
+protected:
+    ViewerWindow viewer{ViewerMode::same_thread};
+
+    std::vector<std::string> texts()
+    {
+        std::vector<std::string> out;
+        for (const ViewerMessage& m : viewer.messages()) {
+            EXPECT_EQ(m.tag, 0x4352564Eu);
+            EXPECT_EQ(m.size, m.bytes.size());
+            out.push_back(m.bytes);
+        }
+        return out;
+    }
+};
+
+struct LineCase {
+    std::string line;
+    std::string delivered;
+};
+
+TEST_F(TraceTest, ViewerGetsExactlyTheLineBytes)
+{
+    const std::string long_line(1022, 'L');
+    const std::string longest(trace_line_max, 'M');
+    const LineCase cases[] = {
+        {"", ""},
+        {"\n", "\n"},
+        {"abc", "abc"},
+        {"two\nlines", "two\nlines"},
+        {long_line, long_line},
+        {longest, longest},
+        {longest + "cut off", longest},
+        {std::string(10000, 'N'), std::string(trace_line_max, 'N')},
+    };
+    for (const LineCase& c : cases) {
+        viewer.clear();
+        trace_message("%s", c.line.c_str());
+        std::vector<std::string> got = texts();
+        ASSERT_EQ(got.size(), 1u) << "line of " << c.line.size();
+        EXPECT_EQ(got[0], c.delivered) << "line of " << c.line.size();
+    }
+}
+
+TEST_F(TraceTest, LinesWithTwoFullPathsArriveWhole)
+{
+    const std::string a(1023, 'a');
+    const std::string b(1023, 'b');
+    trace_message("Copy from %s to %s failed", a.c_str(), b.c_str());
+    std::vector<std::string> got = texts();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], "Copy from " + a + " to " + b + " failed");
+}
+
+TEST_F(TraceTest, TextIsDeliveredAsItStands)
+{
+    trace_text("100%s done %d");
+    trace_text("");
+    std::vector<std::string> got = texts();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0], "100%s done %d");
+    EXPECT_EQ(got[1], "");
+}
+
+TEST_F(TraceTest, HexDumpLayout)
+{
+    unsigned char bytes[20];
+    for (int i = 0; i < 20; ++i)
+        bytes[i] = static_cast<unsigned char>(i);
+    trace_hex_dump("caption %s", bytes, 20);
+    std::vector<std::string> got = texts();
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0], "caption %s");
+    EXPECT_EQ(got[1], "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F ");
+    EXPECT_EQ(got[1].size(), 48u);
+    EXPECT_EQ(got[2], "10 11 12 13 ");
+
+    viewer.clear();
+    trace_hex_dump("empty", bytes, 0);
+    EXPECT_EQ(texts(), std::vector<std::string>{"empty"});
+
+    viewer.clear();
+    const unsigned char high[] = {0xFF, 0xA0, 0x7F};
+    trace_hex_dump("high", high, 3);
+    EXPECT_EQ(texts(), (std::vector<std::string>{"high", "FF A0 7F "}));
+}
+
+TEST(TraceLevel, StartsAtOneAndKeepsWhatIsSet)
+{
+    EXPECT_EQ(get_trace_level(), 1);
+    set_trace_level(-5);
+    EXPECT_EQ(get_trace_level(), -5);
+    set_trace_level(21);
+    EXPECT_EQ(get_trace_level(), 21);
+}
+
+TEST(TraceFormat, NeverWritesPastTheBuffer)
+{
+    char buffer[16];
+    memset(buffer, 'Z', sizeof buffer);
+    va_list none{};
+    (void)none;
+    auto format = [&](size_t capacity, const char* fmt, ...) {
+        va_list args;
+        va_start(args, fmt);
+        size_t len = trace_format_line(buffer, capacity, fmt, args);
+        va_end(args);
+        return len;
+    };
+    EXPECT_EQ(format(8, "%s", "0123456789"), 7u);
+    EXPECT_STREQ(buffer, "0123456");
+    EXPECT_EQ(buffer[8], 'Z');
+    EXPECT_EQ(format(8, "%u", 42u), 2u);
+    EXPECT_STREQ(buffer, "42");
+}
+
+} // namespace

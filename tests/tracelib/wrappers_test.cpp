@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/viewer_window.h"
+#include "tracelib/trace.h"
+#include "tracelib/wrappers.h"
+
+namespace {
+
+std::vector<std::string> lines_of(ViewerWindow& viewer)
+{
+    std::vector<std::string> out;
+    for (const ViewerMessage& m : viewer.messages())
+        out.push_back(m.bytes);
+    return out;
+}
+
+struct ComplaintCase {
+    int32_t level;
+    bool traced;
+};
+
+TEST(Wrappers, ComplaintsFollowTheTraceLevel)
+{
+    const ComplaintCase cases[] = {{1, true}, {20, true}, {21, false}, {-3, true}};
+    for (const ComplaintCase& c : cases) {
+        ViewerWindow viewer;
+        set_trace_level(c.level);
+        mem_free(nullptr);
+        mem_free(WRAPPER_INVALID);
+        worker_release(static_cast<WorkerRecord*>(WRAPPER_INVALID));
+        std::vector<std::string> expected;
+        if (c.traced)
+            expected = {"Try to Free a NULL pointer!", "Try to Free a -1 pointer!", "Try to Free a -1 pointer!"};
+        EXPECT_EQ(lines_of(viewer), expected) << "level " << c.level;
+    }
+    set_trace_level(1);
+}
+
+TEST(Wrappers, FreeingNullOrInvalidTouchesNoHeap)
+{
+    // Were either handed to HeapFree, the heap check would reject it and
+    // the process heap would show a failure; the block next to them stays.
+    void* block = mem_alloc(64);
+    ASSERT_NE(block, nullptr);
+    mem_free(nullptr);
+    mem_free(WRAPPER_INVALID);
+    EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
+    EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, block));
+    mem_free(block);
+}
+
+TEST(Wrappers, AllocatedBlocksAreZero)
+{
+    for (uint32_t size : {0u, 1u, 17u, 4096u, 100000u}) {
+        unsigned char* block = static_cast<unsigned char*>(mem_alloc(size));
+        ASSERT_NE(block, nullptr) << size;
+        for (uint32_t i = 0; i < size; ++i)
+            ASSERT_EQ(block[i], 0) << size << " at " << i;
+        mem_free(block);
+    }
+}
+
+TEST(Wrappers, CompareCopyZero)
+{
+    const unsigned char a[] = {1, 2, 0x80};
+    const unsigned char b[] = {1, 2, 0x7F};
+    EXPECT_EQ(mem_compare(a, b, 3), 1);
+    EXPECT_EQ(mem_compare(b, a, 3), -1);
+    EXPECT_EQ(mem_compare(a, b, 2), 0);
+    EXPECT_EQ(mem_compare(a, b, 0), 0);
+    EXPECT_EQ(mem_compare(nullptr, nullptr, 0), 0);
+
+    char overlap[] = "abcdefgh";
+    EXPECT_EQ(mem_copy(overlap + 2, overlap, 5), overlap + 2);
+    EXPECT_STREQ(overlap, "ababcdeh");
+    mem_copy(overlap, overlap + 2, 5);
+    EXPECT_STREQ(overlap, "abcdedeh");
+    EXPECT_EQ(mem_zero(overlap, 3), overlap);
+    EXPECT_EQ(overlap[2], 0);
+    EXPECT_EQ(overlap[3], 'd');
+}
+
+DWORD WINAPI own_and_exit(void* mutex)
+{
+    WaitForSingleObject(static_cast<HANDLE>(mutex), INFINITE);
+    return 0;  // ends while owning it: the mutex is abandoned
+}
+
+TEST(Wrappers, MutexTryLock)
+{
+    HANDLE mutex = mutex_create();
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_EQ(mutex_try_lock(mutex, 0), 1);
+    EXPECT_TRUE(mutex_unlock(mutex));
+
+    // Held by another thread: the time-out elapses.
+    HANDLE holder_ready = event_create();
+    struct Hold {
+        HANDLE mutex, ready, done;
+    } hold = {mutex, holder_ready, event_create()};
+    HANDLE holder = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            Hold* h = static_cast<Hold*>(p);
+            mutex_lock(h->mutex);
+            event_set(h->ready);
+            event_wait(h->done, INFINITE);
+            mutex_unlock(h->mutex);
+            return 0;
+        },
+        &hold, 0, nullptr);
+    ASSERT_EQ(event_wait(holder_ready, 5000), WAIT_OBJECT_0);
+    DWORD before = GetTickCount();
+    EXPECT_EQ(mutex_try_lock(mutex, 50), 0);
+    EXPECT_GE(GetTickCount() - before, 40u);
+    event_set(hold.done);
+    WaitForSingleObject(holder, INFINITE);
+    CloseHandle(holder);
+    event_close(hold.done);
+    event_close(holder_ready);
+
+    // Abandoned by a thread that ended while owning it: the wait succeeds
+    // as WAIT_ABANDONED, which is not a clean lock.
+    HANDLE owner = CreateThread(nullptr, 0, own_and_exit, mutex, 0, nullptr);
+    WaitForSingleObject(owner, INFINITE);
+    CloseHandle(owner);
+    EXPECT_EQ(mutex_try_lock(mutex, 1000), 0);
+    EXPECT_TRUE(mutex_unlock(mutex));  // the abandoned wait made us the owner
+    EXPECT_TRUE(mutex_close(mutex));
+}
+
+TEST(Wrappers, EventWaitResults)
+{
+    HANDLE event = event_create();
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(event_wait(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_TRUE(event_set(event));
+    EXPECT_EQ(event_wait(event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(event_wait(event, 0), WAIT_OBJECT_0);  // stays set until reset
+    EXPECT_TRUE(event_reset(event));
+    EXPECT_EQ(event_wait(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_TRUE(event_close(event));
+}
+
+int32_t return_at_once(void* argument)
+{
+    return static_cast<int32_t>(reinterpret_cast<intptr_t>(argument));
+}
+
+TEST(Wrappers, HandleInheritance)
+{
+    DWORD flags = 0;
+    HANDLE mutex = mutex_create();
+    ASSERT_TRUE(GetHandleInformation(mutex, &flags));
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
+    mutex_close(mutex);
+
+    HANDLE event = event_create();
+    ASSERT_TRUE(GetHandleInformation(event, &flags));
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
+    event_close(event);
+
+    WorkerRecord* worker = worker_start(return_at_once, reinterpret_cast<void*>(7));
+    ASSERT_NE(worker, WRAPPER_INVALID);
+    ASSERT_TRUE(GetHandleInformation(worker->thread, &flags));
+    EXPECT_NE(flags & HANDLE_FLAG_INHERIT, 0u);
+    WaitForSingleObject(worker->thread, INFINITE);
+    worker_release(worker);
+}
+
+TEST(Wrappers, RoutineThatReturnsAtOnce)
+{
+    LONG freed_before = worker_records_freed();
+    WorkerRecord* worker = worker_start(return_at_once, reinterpret_cast<void*>(-42));
+    ASSERT_NE(worker, WRAPPER_INVALID);
+    WaitForSingleObject(worker->thread, INFINITE);
+    EXPECT_EQ(worker->state, 2);
+    EXPECT_EQ(worker_is_running(worker), 0);
+    EXPECT_EQ(worker_result(worker), -42);
+    DWORD exit_code = 0;
+    GetExitCodeThread(worker->thread, &exit_code);
+    EXPECT_EQ(static_cast<int32_t>(exit_code), -42);
+    worker_release(worker);
+    EXPECT_EQ(worker_records_freed(), freed_before + 1);
+    EXPECT_EQ(worker_is_running(static_cast<WorkerRecord*>(WRAPPER_INVALID)), 0);
+}
+
+struct Gate {
+    HANDLE go;
+    volatile LONG finished;
+};
+
+int32_t wait_for_gate(void* argument)
+{
+    Gate* gate = static_cast<Gate*>(argument);
+    WaitForSingleObject(gate->go, INFINITE);
+    InterlockedIncrement(&gate->finished);
+    return 5;
+}
+
+TEST(Wrappers, ReleaseWhileRunningLetsTheThreadFree)
+{
+    Gate gate = {CreateEventA(nullptr, TRUE, FALSE, nullptr), 0};
+    LONG freed_before = worker_records_freed();
+    WorkerRecord* worker = worker_start(wait_for_gate, &gate);
+    ASSERT_NE(worker, WRAPPER_INVALID);
+    EXPECT_EQ(worker_is_running(worker), 1);
+    worker_release(worker);
+    EXPECT_EQ(worker_records_freed(), freed_before);  // not yet: the routine runs
+    SetEvent(gate.go);
+    for (int i = 0; i < 500 && worker_records_freed() == freed_before; ++i)
+        Sleep(10);
+    EXPECT_EQ(worker_records_freed(), freed_before + 1);
+    CloseHandle(gate.go);
+}
+
+// Workers released before, during and after their routine returns: every
+// record is freed exactly once and every handle closed exactly once.
+struct RaceArgument {
+    volatile LONG* spin;
+};
+
+int32_t short_random_work(void* argument)
+{
+    LONG spins = *static_cast<RaceArgument*>(argument)->spin;
+    for (volatile LONG i = 0; i < spins; i = i + 1) {
+    }
+    return static_cast<int32_t>(spins);
+}
+
+TEST(Wrappers, ReleaseRaceUnderLoad)
+{
+    constexpr int worker_count = 2000;
+    LONG freed_before = worker_records_freed();
+    LONG closed_before = worker_handles_closed();
+    volatile LONG spin = 0;
+    RaceArgument argument = {&spin};
+    unsigned seed = 12345;
+    int started = 0;
+    for (int i = 0; i < worker_count; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        spin = static_cast<LONG>((seed >> 16) % 20000);
+        WorkerRecord* worker = worker_start(short_random_work, &argument);
+        ASSERT_NE(worker, WRAPPER_INVALID);
+        ++started;
+        // Release at once, after a little work of our own, or after a yield.
+        switch ((seed >> 8) % 3) {
+        case 1:
+            for (volatile int k = 0; k < static_cast<int>((seed >> 4) % 20000); k = k + 1) {
+            }
+            break;
+        case 2:
+            SwitchToThread();
+            break;
+        default:
+            break;
+        }
+        worker_release(worker);
+    }
+    for (int i = 0; i < 1000 && worker_records_freed() - freed_before < started; ++i)
+        Sleep(10);
+    EXPECT_EQ(worker_records_freed() - freed_before, started);
+    EXPECT_EQ(worker_handles_closed() - closed_before, started);
+    EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
+}
+
+} // namespace

@@ -1,0 +1,26 @@
+// Trace output: every line goes to the debugger output and, when it runs,
+// to the Corvane viewer window.  Any thread may trace; nothing is kept
+// between calls except the trace level and the handle of a viewer that
+// stopped answering.
+#pragma once
+
+#include <stdint.h>
+
+#if defined(__GNUC__)
+#define TRACE_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
+#else
+#define TRACE_PRINTF_FORMAT(fmt, first)
+#endif
+
+// Formats one line printf-style and delivers it.
+void trace_message(const char* format, ...) TRACE_PRINTF_FORMAT(1, 2);
+
+// Delivers text as one line; a '%' in it means nothing.
+void trace_text(const char* text);
+
+// Delivers the caption, then the bytes as lines of up to 16 hex cells.
+void trace_hex_dump(const char* caption, const void* bytes, uint32_t count);
+
+// Threshold under which the helper wrappers trace their complaints (1 at start).
+void set_trace_level(int32_t level);
+int32_t get_trace_level();

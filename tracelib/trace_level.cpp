@@ -1,0 +1,15 @@
+#include "tracelib/trace.h"
+
+namespace {
+int32_t trace_level = 1;
+}
+
+void set_trace_level(int32_t level)
+{
+    trace_level = level;
+}
+
+int32_t get_trace_level()
+{
+    return trace_level;
+}
