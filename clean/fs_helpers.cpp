@@ -50,7 +50,7 @@ bool delete_entry_file(const char* path, DWORD attributes)
 {
     if (DeleteFileA(path))
         return true;
-    if ((attributes & FILE_ATTRIBUTE_READONLY) == 0 || GetLastError() != ERROR_ACCESS_DENIED)
+    if ((attributes & FILE_ATTRIBUTE_READONLY) == 0)
         return false;
     if (!SetFileAttributesA(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)))
         return false;

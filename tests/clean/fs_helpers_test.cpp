@@ -1,1 +1,282 @@
 #include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
+#include "clean/fs_helpers.h"
+#include "support/test_files.h"
+#include "support/viewer_window.h"
+
+namespace {
+
+class FsHelpers : public testing::Test {
+protected:
+    std::string dir;
+    std::unique_ptr<ViewerWindow> viewer;
+
+    void SetUp() override
+    {
+        dir = fresh_work_folder(testing::UnitTest::GetInstance()->current_test_info()->name());
+        before_ = dev_temp_dirs();
+        viewer.reset(new ViewerWindow());
+        g_debug_trace = 1;
+    }
+    void TearDown() override
+    {
+        g_debug_trace = 0;
+        viewer.reset();
+        EXPECT_EQ(dev_temp_dirs(), before_) << "a temporary directory was left behind";
+        remove_tree(dir);
+    }
+    std::vector<std::string> lines()
+    {
+        std::vector<std::string> out;
+        for (const ViewerMessage& m : viewer->messages())
+            out.push_back(m.bytes);
+        viewer->clear();
+        return out;
+    }
+    std::string find(const std::string& folder, const std::string& text, uint32_t capacity = 1024)
+    {
+        char output[1024];
+        strcpy(output, "untouched");
+        int found = find_inf_containing(folder.c_str(), "*.inf", text.c_str(), output, capacity);
+        return found ? std::string(output) : (strcmp(output, "untouched") == 0 ? "-" : "!changed");
+    }
+
+private:
+    std::vector<std::string> before_;
+};
+
+struct FileCase {
+    const char* what;
+    std::string bytes;
+    bool found;  // contains PCI\VEN_1234 as the stream reads it
+};
+
+TEST_F(FsHelpers, FindReadsThroughTheTextModeStream)
+{
+    const std::string id = "PCI\\VEN_1234";
+    const std::string utf16 = std::string("H\0W\0=\0P\0C\0I\0\\\0V\0E\0N\0_\0001\0002\0003\0004\0\r\0\n\0", 36);
+    const FileCase cases[] = {
+        {"CR LF", "[Dev]\r\nHW=" + id + "\r\n", true},
+        {"LF only", "[Dev]\nHW=" + id + "\n", true},
+        {"no final line feed", "HW=" + id, true},
+        {"other letter case", "HW=pci\\ven_1234\r\n", false},
+        {"0x1A before the ID", "[Dev]\r\n\x1A" "HW=" + id + "\r\n", false},
+        {"0x1A after the ID", "HW=" + id + "\r\n\x1A junk", true},
+        {"UTF-16", utf16, false},
+        {"CR inside the ID", "HW=PCI\\VEN\r_1234\r\n", true},
+        {"line feed inside the ID", "HW=PCI\\VEN\n_1234\r\n", false},
+        {"very long line", std::string(100000, 'x') + id + std::string(50000, 'y') + "\r\n", true},
+        {"ID across the 1024-byte mark", std::string(1018, 'x') + id + "\r\n", true},
+        {"empty", "", false},
+        {"only line ends", "\r\n\n\r\r\n", false},
+        {"NUL before the ID", std::string("HW=\0", 4) + id + "\r\n", false},
+    };
+    for (const FileCase& c : cases) {
+        std::string folder = dir + "\\case";
+        remove_tree(folder);
+        make_dirs(folder);
+        ASSERT_TRUE(write_file(folder + "\\oem1.inf", c.bytes));
+        EXPECT_EQ(find(folder, id), c.found ? "oem1.inf" : "-") << c.what;
+    }
+}
+
+TEST_F(FsHelpers, FindTakesTheFirstMatchingFileAndItsBareName)
+{
+    write_file(dir + "\\a.inf", "nothing here\r\n");
+    write_file(dir + "\\b.inf", "HW=ABC\r\n");
+    write_file(dir + "\\c.inf", "HW=ABC\r\n");
+    write_file(dir + "\\d.txt", "HW=ABC\r\n");
+    make_dirs(dir + "\\sub.inf");
+    lines();
+    // Wine lists names sorted without regard to case; Windows promises no
+    // order, so only here is the order relied on.
+    EXPECT_EQ(find(dir, "ABC"), "b.inf");
+    std::vector<std::string> got = lines();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0], "Now search in dir:" + dir);
+    EXPECT_EQ(got[1], "Find dev_id in file: " + dir + "\\b.inf");
+    EXPECT_EQ(find(dir, "ABC", 3), "b.");  // cut to the capacity, NUL-terminated
+    EXPECT_EQ(find(dir, "XYZ"), "-");
+}
+
+TEST_F(FsHelpers, FindWithAPatternThatListsNothing)
+{
+    EXPECT_EQ(find(dir, "ABC"), "-");
+    EXPECT_EQ(lines(), (std::vector<std::string>{"Now search in dir:" + dir, "Find " + dir + "\\*.inf failed"}));
+}
+
+TEST_F(FsHelpers, MakeTempDir)
+{
+    char path[1024];
+    ASSERT_EQ(make_temp_dir(path, sizeof path), 1);
+    std::string made = path;
+    std::string temp = temp_folder();
+    ASSERT_EQ(made.compare(0, temp.size(), temp), 0) << made;
+    std::string name = made.substr(temp.size());
+    EXPECT_EQ(name.compare(0, 3, "Dev"), 0) << name;
+    EXPECT_TRUE(dir_exists(made));
+    EXPECT_TRUE(list_names(made + "\\*").empty());
+    EXPECT_EQ(lines(), (std::vector<std::string>{"Create temp path...", "Createed: " + made}));
+    RemoveDirectoryA(path);
+}
+
+TEST_F(FsHelpers, MakeTempDirRefusesATempPathLongerThanTheBuffer)
+{
+    char path[1024];
+    memset(path, 'Z', sizeof path);
+    // The platform answers with the length it needs, which is no path.
+    EXPECT_EQ(make_temp_dir(path, 8), 0);
+    EXPECT_EQ(lines(), (std::vector<std::string>{"Create temp path...", "Cannot get temp path"}));
+    EXPECT_EQ(path[8], 'Z');
+}
+
+TEST_F(FsHelpers, CopyFolderFiles)
+{
+    std::string source = dir + "\\src";
+    std::string target = dir + "\\dst";
+    make_dirs(source + "\\sub");
+    make_dirs(target);
+    write_file(source + "\\a.inf", "aaa");
+    write_file(source + "\\b.sys", "bbbb");
+    write_file(source + "\\c.cat", "c");
+    write_file(source + "\\sub\\inner.txt", "inner");
+    write_file(target + "\\a.inf", "old content");
+    EXPECT_EQ(copy_folder_files(source.c_str(), target.c_str()), 1);
+    EXPECT_EQ(list_names(target + "\\*"), (std::vector<std::string>{"a.inf", "b.sys", "c.cat"}));
+    EXPECT_EQ(read_file(target + "\\a.inf"), "aaa");
+    EXPECT_EQ(read_file(target + "\\b.sys"), "bbbb");
+    EXPECT_TRUE(lines().empty());
+}
+
+TEST_F(FsHelpers, CopyGoesOnAfterAFailedCopy)
+{
+    std::string source = dir + "\\src";
+    std::string target = dir + "\\dst";
+    make_dirs(source);
+    make_dirs(target);
+    write_file(source + "\\a.inf", "aaa");
+    write_file(source + "\\b.sys", "bbbb");
+    write_file(source + "\\c.cat", "c");
+    // Held open without sharing: it cannot be read for the copy.
+    HANDLE held = CreateFileA((source + "\\b.sys").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(copy_folder_files(source.c_str(), target.c_str()), 0);
+    CloseHandle(held);
+    EXPECT_EQ(list_names(target + "\\*"), (std::vector<std::string>{"a.inf", "c.cat"}));
+    EXPECT_EQ(lines(), std::vector<std::string>{"Copy from " + source + "\\b.sys to " + target + "\\b.sys failed"});
+}
+
+TEST_F(FsHelpers, CopyFromAFolderThatCannotBeListed)
+{
+    std::string missing = dir + "\\missing";
+    EXPECT_EQ(copy_folder_files(missing.c_str(), dir.c_str()), 0);
+    EXPECT_EQ(lines(), std::vector<std::string>{"Find " + missing + "\\*.* failed"});
+}
+
+TEST_F(FsHelpers, DestroyRemovesEverything)
+{
+    std::string top = dir + "\\top";
+    make_dirs(top + "\\a\\b\\c");
+    make_dirs(top + "\\empty");
+    make_dirs(top + "\\...");
+    write_file(top + "\\f1", "1");
+    write_file(top + "\\.hidden", "h");
+    write_file(top + "\\a\\f2", "2");
+    write_file(top + "\\a\\b\\c\\f3", "3");
+    EXPECT_EQ(destroy_path(top.c_str()), 1);
+    EXPECT_FALSE(dir_exists(top));
+
+    make_dirs(top);
+    EXPECT_EQ(destroy_path(top.c_str()), 1);
+    EXPECT_FALSE(dir_exists(top));
+}
+
+TEST_F(FsHelpers, DestroyClearsReadOnlyCopies)
+{
+    std::string top = dir + "\\top";
+    make_dirs(top);
+    write_file(top + "\\ro.sys", "x");
+    SetFileAttributesA((top + "\\ro.sys").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(destroy_path(top.c_str()), 1);
+    EXPECT_FALSE(dir_exists(top));
+}
+
+TEST_F(FsHelpers, DestroyOfAMissingPathOrAPlainFile)
+{
+    std::string missing = dir + "\\missing";
+    EXPECT_EQ(destroy_path(missing.c_str()), 0);
+    EXPECT_EQ(lines(), (std::vector<std::string>{"Destroy path: " + missing, "Find " + missing + "\\*.* failed"}));
+    std::string file = dir + "\\plain";
+    write_file(file, "keep");
+    EXPECT_EQ(destroy_path(file.c_str()), 0);
+    EXPECT_EQ(read_file(file), "keep");
+}
+
+TEST_F(FsHelpers, DestroyStopsAtAFileItCannotDelete)
+{
+    std::string top = dir + "\\top";
+    make_dirs(top + "\\sub");
+    write_file(top + "\\sub\\held", "x");
+    HANDLE held = CreateFileA((top + "\\sub\\held").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    lines();
+    EXPECT_EQ(destroy_path(top.c_str()), 0);
+    CloseHandle(held);
+    EXPECT_EQ(lines(), (std::vector<std::string>{"Destroy path: " + top, "Destroy path: " + top + "\\sub",
+                                                  "Delete file " + top + "\\sub\\held failed",
+                                                  "Delete file " + top + "\\sub failed"}));
+    EXPECT_TRUE(file_exists(top + "\\sub\\held"));
+}
+
+TEST_F(FsHelpers, DestroyReturnsOneWhenOnlyTheDirectoryItselfStays)
+{
+    std::string top = dir + "\\top";
+    make_dirs(top);
+    write_file(top + "\\f", "x");
+    // Another process's current directory is not needed: an open handle to
+    // the directory keeps Windows from removing it; Wine may remove it all
+    // the same, and either way everything beneath it is gone.
+    HANDLE open_dir = CreateFileA(top.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    EXPECT_EQ(destroy_path(top.c_str()), 1);
+    CloseHandle(open_dir);
+    EXPECT_FALSE(file_exists(top + "\\f"));
+    remove_tree(top);
+}
+
+TEST_F(FsHelpers, DestroyADeepTree)
+{
+    // ANSI paths stop at MAX_PATH, which bounds the depth a tree can have.
+    std::string path = dir + "\\deep";
+    int depth = 0;
+    make_dirs(path);
+    while (path.size() + 2 < MAX_PATH - 12) {
+        path += "\\d";
+        ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr)) << path.size();
+        ++depth;
+    }
+    write_file(path + "\\leaf", "x");
+    g_debug_trace = 0;
+    EXPECT_EQ(destroy_path((dir + "\\deep").c_str()), 1) << depth << " levels";
+    EXPECT_FALSE(dir_exists(dir + "\\deep"));
+}
+
+TEST_F(FsHelpers, JoinRefusesWhatDoesNotFit)
+{
+    char out[path_buffer_size];
+    std::string folder(1000, 'f');
+    EXPECT_EQ(join_path(out, folder.c_str(), "\\", std::string(22, 'n').c_str()), 1);
+    EXPECT_EQ(strlen(out), 1023u);
+    EXPECT_EQ(join_path(out, folder.c_str(), "\\", std::string(23, 'n').c_str()), 0);
+    EXPECT_EQ(strlen(out), 1023u);
+}
+
+} // namespace

@@ -1,1 +1,104 @@
 #include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <random>
+#include <string>
+
+#include "clean/inf_match.h"
+
+namespace {
+
+// The plain way: assemble each line (CRs dropped), read it up to its first
+// NUL, search it with strstr.  Obviously right, and the matcher must agree.
+bool reference_match(const std::string& bytes, const std::string& text)
+{
+    std::string line;
+    auto line_matches = [&]() {
+        if (line.empty())
+            return false;
+        return strstr(line.c_str(), text.c_str()) != nullptr;
+    };
+    for (char c : bytes) {
+        if (c == '\n') {
+            if (line_matches())
+                return true;
+            line.clear();
+        } else if (c != '\r') {
+            line += c;
+        }
+    }
+    return line_matches();
+}
+
+bool matcher_match(const std::string& bytes, const std::string& text)
+{
+    InfMatcher matcher;
+    EXPECT_EQ(inf_match_init(&matcher, text.c_str()), 1);
+    return inf_match_bytes(&matcher, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()) != 0;
+}
+
+struct MatchCase {
+    std::string bytes;
+    std::string text;
+    bool found;
+};
+
+TEST(InfMatch, Cases)
+{
+    const MatchCase cases[] = {
+        {"xxABCyy\n", "ABC", true},
+        {"xxabcyy\n", "ABC", false},
+        {"HW=ABC", "ABC", true},
+        {"", "ABC", false},
+        {"\n\r\n\r\r\n", "ABC", false},
+        {"\n\r\n", "", false},
+        {"x\n", "", true},
+        {std::string("\0x", 2), "", true},
+        {"A\rBC\n", "ABC", true},
+        {"AB\nC\n", "ABC", false},
+        {std::string("A\0B\0C\0", 6), "ABC", false},
+        {std::string("x\0ABC\nABC", 9), "ABC", true},
+        {std::string("x\0ABC\n", 6), "ABC", false},
+        {"AAAB", "AAB", true},
+        {"ABABAC", "ABAC", true},
+        {"ABABAB", "ABAC", false},
+        {std::string(5000, 'x') + "PCI\\VEN_1234" + std::string(3000, 'y'), "PCI\\VEN_1234", true},
+        {std::string(1023, 'x') + "PCI\\VEN" + "\n_1234", "PCI\\VEN_1234", false},
+        {std::string(1020, 'x') + "PCI\\VEN_1234", "PCI\\VEN_1234", true},
+    };
+    int row = 0;
+    for (const MatchCase& c : cases) {
+        EXPECT_EQ(matcher_match(c.bytes, c.text), c.found) << "row " << row;
+        EXPECT_EQ(reference_match(c.bytes, c.text), c.found) << "row " << row << " (reference)";
+        ++row;
+    }
+}
+
+TEST(InfMatch, RefusesTextLongerThanATarget)
+{
+    InfMatcher matcher;
+    EXPECT_EQ(inf_match_init(&matcher, std::string(inf_match_text_max, 'a').c_str()), 1);
+    EXPECT_EQ(inf_match_init(&matcher, std::string(inf_match_text_max + 1, 'a').c_str()), 0);
+}
+
+TEST(InfMatch, AgreesWithTheReferenceOnRandomInput)
+{
+    // Small alphabets make partial matches, borders and line breaks common.
+    std::mt19937 random(20261208);
+    const char alphabet[] = {'A', 'B', 'A', 'B', 'C', '\n', '\r', '\0'};
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        size_t text_len = random() % 6;
+        for (size_t i = 0; i < text_len; ++i)
+            text += alphabet[random() % 3];
+        std::string bytes;
+        size_t len = random() % 40;
+        for (size_t i = 0; i < len; ++i)
+            bytes += alphabet[random() % sizeof alphabet];
+        ASSERT_EQ(matcher_match(bytes, text), reference_match(bytes, text))
+            << "round " << round << " text [" << text << "]";
+    }
+}
+
+} // namespace

@@ -43,6 +43,8 @@ uint32_t WINAPI scripted_install(const char* inf, uint32_t flags, const void* in
 uint32_t WINAPI scripted_uninstall(const char* inf, uint32_t flags, const void* info, int32_t* reboot)
 {
     record('U', flags, inf);
+    if (g_script->on_uninstall)
+        g_script->on_uninstall(inf);
     if (info != nullptr || reboot != g_script->expected_reboot)
         ++g_script->bad_arguments;
     return next_result(g_script->uninstall_results, &g_used[2]);

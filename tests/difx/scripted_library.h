@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct ScriptedLibrary {
     int32_t* expected_reboot = nullptr;
     int bad_arguments = 0;  // calls with a non-null info or another reboot address
     std::vector<std::string> inf_paths;
+    std::function<void(const char* inf_path)> on_uninstall;  // runs inside each uninstall call
 };
 
 // Makes script the answering library and routes the pauses into it.
