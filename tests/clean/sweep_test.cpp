@@ -117,7 +117,9 @@ TEST_F(Sweep, CleansEveryMatchingPackageThroughItsOwnCopy)
         copy_dirs.push_back(path.substr(0, path.find_last_of('\\')));
         std::vector<std::string> seen = copies_seen[i];
         std::sort(seen.begin(), seen.end());
-        EXPECT_EQ(seen, (std::vector<std::string>{i == 0 ? "alpha.inf" : "gamma.inf", "driver.cat", "driver.sys"}));
+        std::vector<std::string> expected = {i == 0 ? "alpha.inf" : "gamma.inf", "driver.cat", "driver.sys"};
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(seen, expected);
     }
     EXPECT_NE(copy_dirs[0], copy_dirs[1]);
     EXPECT_EQ(script.inf_paths[0].substr(script.inf_paths[0].size() - 10), "\\alpha.inf");
