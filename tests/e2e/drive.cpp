@@ -10,6 +10,10 @@ constexpr DWORD poll_ms = 20;
 std::string window_text(HWND window)
 {
     char text[4096];
+    // The window manager keeps every window's text: no message needed.
+    int stored = GetWindowTextA(window, text, sizeof text);
+    if (stored > 0)
+        return std::string(text, static_cast<size_t>(stored));
     DWORD_PTR len = 0;
     if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
                              2000, &len))
@@ -31,6 +35,8 @@ BOOL CALLBACK collect_child(HWND child, LPARAM parameter)
     char class_name[64] = "";
     GetClassNameA(child, class_name, sizeof class_name);
     LONG style = GetWindowLongA(child, GWL_STYLE);
+    if (!IsWindowVisible(child))
+        return TRUE;  // a box's template may hold buttons it hides
     if (lstrcmpiA(class_name, "Button") == 0) {
         box->buttons.push_back(window_text(child));
     } else if (lstrcmpiA(class_name, "Static") == 0) {
@@ -53,8 +59,8 @@ void answer_usage_box(DWORD process_id, HWND* last_box, DriveResult* result)
         return;
     DWORD owner = 0;
     GetWindowThreadProcessId(box, &owner);
-    if (owner != process_id)
-        return;
+    if (owner != process_id || !IsWindowVisible(box))
+        return;  // not ours, or still being laid out
     if (box != *last_box) {
         *last_box = box;
         BoxContents contents;
