@@ -19,24 +19,15 @@ bool is_dot_or_dot_dot(const char* name)
 // Reads the file through the buffered stream in text mode, so that CR LF
 // arrives as LF and a 0x1A ends the file.  The stream is ours alone, so the
 // unlocked byte read is safe and several times cheaper than fgetc.
-int file_has_text(const char* path, InfMatcher* matcher)
+int file_has_text(const char* path, const InfMatcher* matcher)
 {
     FILE* file = fopen(path, "rt");
     if (file == nullptr)
         return -1;
-    inf_match_reset(matcher);
-    int found = 0;
-    for (;;) {
+    int found = inf_match_run(matcher, [file]() {
         int c = _fgetc_nolock(file);
-        if (c == EOF) {
-            found = inf_match_end(matcher);
-            break;
-        }
-        if (inf_match_feed(matcher, static_cast<unsigned char>(c))) {
-            found = 1;
-            break;
-        }
-    }
+        return c == EOF ? -1 : c;
+    });
     fclose(file);
     return found;
 }

@@ -10,6 +10,13 @@ int inf_match_init(InfMatcher* matcher, const char* text)
     matcher->text = reinterpret_cast<const unsigned char*>(text);
     matcher->text_len = static_cast<uint32_t>(len);
 
+    memset(matcher->wakes, len == 0 ? 1 : 0, sizeof matcher->wakes);
+    matcher->wakes['\n'] = 1;
+    matcher->wakes['\r'] = 1;
+    matcher->wakes['\0'] = 1;
+    if (len > 0)
+        matcher->wakes[matcher->text[0]] = 1;
+
     // Knuth-Morris-Pratt borders: where to go on after a mismatch without
     // reading any byte again.
     if (len > 0)
@@ -22,23 +29,11 @@ int inf_match_init(InfMatcher* matcher, const char* text)
             ++k;
         matcher->fallback[i] = static_cast<uint16_t>(k);
     }
-    inf_match_reset(matcher);
     return 1;
 }
 
-void inf_match_reset(InfMatcher* matcher)
+int inf_match_bytes(const InfMatcher* matcher, const unsigned char* bytes, size_t count)
 {
-    matcher->matched = 0;
-    matcher->line_has_bytes = false;
-    matcher->line_ended_by_nul = false;
-}
-
-int inf_match_bytes(InfMatcher* matcher, const unsigned char* bytes, size_t count)
-{
-    inf_match_reset(matcher);
-    for (size_t i = 0; i < count; ++i) {
-        if (inf_match_feed(matcher, bytes[i]))
-            return 1;
-    }
-    return inf_match_end(matcher);
+    size_t i = 0;
+    return inf_match_run(matcher, [&]() { return i < count ? static_cast<int>(bytes[i++]) : -1; });
 }

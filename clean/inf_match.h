@@ -17,56 +17,59 @@ constexpr size_t inf_match_text_max = 1023;
 struct InfMatcher {
     const unsigned char* text;
     uint32_t text_len;
-    uint32_t matched;       // bytes of text matched at the end of the line so far
-    bool line_has_bytes;    // the current line holds a byte other than CR
-    bool line_ended_by_nul; // the rest of the current line is not text
-    uint16_t fallback[inf_match_text_max]; // longest proper border of text[0..i]
+    // Bytes that can change the state when nothing is matched yet: line
+    // feed, carriage return, NUL and the text's first byte (every byte for
+    // an empty text, where only whether a line holds bytes counts).
+    uint8_t wakes[256];
+    uint16_t fallback[inf_match_text_max];  // longest proper border of text[0..i]
 };
 
 // Prepares the matcher for text; 0 when text is longer than inf_match_text_max.
 int inf_match_init(InfMatcher* matcher, const char* text);
 
-// Starts a new file.
-void inf_match_reset(InfMatcher* matcher);
-
-// Feeds one byte; 1 when the text has now been found.
-inline int inf_match_feed(InfMatcher* m, unsigned char c)
+// Runs the matcher over one file's bytes.  next() gives the next byte
+// (0..255) or a negative value at the end.  Returns 1 as soon as the text is
+// found; the rest of the file is then not read.
+template <typename NextByte>
+inline int inf_match_run(const InfMatcher* m, NextByte next)
 {
-    if (c == '\n') {
-        // An empty text is found in any line that holds a byte.
-        int found = m->text_len == 0 && m->line_has_bytes;
-        m->matched = 0;
-        m->line_has_bytes = false;
-        m->line_ended_by_nul = false;
-        return found;
+    const unsigned char* const text = m->text;
+    const uint32_t len = m->text_len;
+    const uint8_t* const wakes = m->wakes;
+    uint32_t k = 0;          // bytes of text matched at the end of the line so far
+    bool has_bytes = false;  // the line holds a byte other than CR
+    bool dead = false;       // a NUL ended the line's text; wait for its line feed
+    for (;;) {
+        int c = next();
+        if (c < 0)
+            return len == 0 && has_bytes ? 1 : 0;
+        // Most bytes: nothing matched and a byte that cannot start a match.
+        if (k == 0 && !wakes[c])
+            continue;
+        if (c == '\n') {
+            if (len == 0 && has_bytes)
+                return 1;
+            k = 0;
+            has_bytes = false;
+            dead = false;
+            continue;
+        }
+        if (c == '\r')
+            continue;
+        has_bytes = true;
+        if (dead || len == 0)
+            continue;
+        if (c == '\0') {
+            dead = true;
+            k = 0;
+            continue;
+        }
+        while (k > 0 && text[k] != c)
+            k = m->fallback[k - 1];
+        if (text[k] == c && ++k == len)
+            return 1;
     }
-    if (c == '\r')
-        return 0;
-    m->line_has_bytes = true;
-    if (m->line_ended_by_nul)
-        return 0;
-    if (c == '\0') {
-        m->line_ended_by_nul = true;
-        return 0;
-    }
-    if (m->text_len == 0)
-        return 0;
-    uint32_t k = m->matched;
-    while (k > 0 && m->text[k] != c)
-        k = m->fallback[k - 1];
-    if (m->text[k] == c)
-        ++k;
-    if (k == m->text_len)
-        return 1;
-    m->matched = k;
-    return 0;
-}
-
-// Ends the file: its last line, if it holds bytes, is complete.
-inline int inf_match_end(InfMatcher* m)
-{
-    return inf_match_feed(m, '\n');
 }
 
 // The whole of a file's bytes at once; 1 when the text is found.
-int inf_match_bytes(InfMatcher* matcher, const unsigned char* bytes, size_t count);
+int inf_match_bytes(const InfMatcher* matcher, const unsigned char* bytes, size_t count);

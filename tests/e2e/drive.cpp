@@ -1,5 +1,7 @@
 #include "e2e/drive.h"
 
+#include <string.h>
+
 #include <memory>
 
 namespace {
@@ -74,6 +76,33 @@ void answer_usage_box(DWORD process_id, HWND* last_box, DriveResult* result)
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
 }
 
+// Our environment block with the given variables replaced, added or removed.
+std::vector<char> environment_block(const std::vector<std::pair<std::string, std::string>>& changes)
+{
+    std::vector<char> block;
+    char* strings = GetEnvironmentStringsA();
+    for (const char* entry = strings; *entry != '\0'; entry += strlen(entry) + 1) {
+        std::string text = entry;
+        bool replaced = false;
+        for (const auto& change : changes) {
+            if (text.size() > change.first.size() && text[change.first.size()] == '=' &&
+                lstrcmpiA(text.substr(0, change.first.size()).c_str(), change.first.c_str()) == 0)
+                replaced = true;
+        }
+        if (!replaced)
+            block.insert(block.end(), text.c_str(), text.c_str() + text.size() + 1);
+    }
+    FreeEnvironmentStringsA(strings);
+    for (const auto& change : changes) {
+        if (change.second.empty())
+            continue;
+        std::string text = change.first + "=" + change.second;
+        block.insert(block.end(), text.c_str(), text.c_str() + text.size() + 1);
+    }
+    block.push_back('\0');
+    return block;
+}
+
 void close_if_open(HANDLE handle)
 {
     if (handle != nullptr && handle != INVALID_HANDLE_VALUE)
@@ -108,8 +137,11 @@ DriveResult drive(const DriveOptions& options)
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     DWORD start = GetTickCount();
+    std::vector<char> environment;
+    if (!options.environment.empty())
+        environment = environment_block(options.environment);
     if (!CreateProcessA(options.exe.c_str(), writable.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
-                        nullptr, options.directory.empty() ? nullptr : options.directory.c_str(), &startup,
+                        environment.empty() ? nullptr : environment.data(), options.directory.empty() ? nullptr : options.directory.c_str(), &startup,
                         &process))
         return result;
     result.started = true;

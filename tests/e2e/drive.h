@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/viewer_window.h"
@@ -18,6 +19,8 @@ struct DriveOptions {
     std::string directory;    // working directory; empty for the caller's
     ViewerKind viewer = ViewerKind::pumping;
     DWORD timeout_ms = 60000; // the run is ended after this
+    // Variables set for the program on top of ours (an empty value removes one).
+    std::vector<std::pair<std::string, std::string>> environment;
 };
 
 struct DriveResult {
