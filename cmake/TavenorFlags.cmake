@@ -9,7 +9,8 @@ function(tavenor_product_flags target)
         target_compile_options(${target} PRIVATE
             -Wall -Wextra -Werror -Wshadow -Wformat=2 -Wundef
             $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>
-            -ffunction-sections -fdata-sections)
+            -ffunction-sections -fdata-sections
+            -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
     endif()
 endfunction()
 
@@ -31,7 +32,8 @@ function(tavenor_executable_flags target)
         set_property(TARGET ${target} PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
         target_link_options(${target} PRIVATE /MANIFEST:NO)
     else()
+        # No time stamp in the PE header: the same sources give the same bytes.
         target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++
-            -Wl,--gc-sections $<$<CONFIG:Release,MinSizeRel>:-s>)
+            -Wl,--gc-sections -Wl,--no-insert-timestamp $<$<CONFIG:Release,MinSizeRel>:-s>)
     endif()
 endfunction()

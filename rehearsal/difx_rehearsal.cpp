@@ -1,8 +1,10 @@
-// A stand-in for the driver-install library, for tests and rehearsals.
+// The rehearsal backend: a stand-in for the driver-install library that
+// lets installer authors rehearse every outcome of Tavenor, and that
+// Tavenor's own tests load.
 //
 // It changes nothing on the system.  A plan file beside the DLL scripts its
 // answers; a journal beside it records every call.  The plan format is
-// described in tests/double/PLAN.md.
+// described in docs/rehearsal-backend.md.
 #include <windows.h>
 
 #include <stdint.h>
@@ -48,6 +50,8 @@ struct Plan {
 };
 
 HMODULE g_module = nullptr;
+// Calls are answered one at a time, should a host call from several threads.
+CRITICAL_SECTION g_lock;
 Plan g_plan;
 int g_calls[entry_count];
 log_callback g_callback = nullptr;
@@ -303,24 +307,34 @@ extern "C" {
 
 __declspec(dllexport) DWORD WINAPI DriverPackagePreinstallA(const char* inf_path, DWORD flags)
 {
-    return answer(entry_preinstall, inf_path, flags, nullptr, nullptr);
+    EnterCriticalSection(&g_lock);
+    DWORD result = answer(entry_preinstall, inf_path, flags, nullptr, nullptr);
+    LeaveCriticalSection(&g_lock);
+    return result;
 }
 
 __declspec(dllexport) DWORD WINAPI DriverPackageInstallA(const char* inf_path, DWORD flags, const void* info,
                                                          BOOL* reboot)
 {
-    return answer(entry_install, inf_path, flags, info, reboot);
+    EnterCriticalSection(&g_lock);
+    DWORD result = answer(entry_install, inf_path, flags, info, reboot);
+    LeaveCriticalSection(&g_lock);
+    return result;
 }
 
 __declspec(dllexport) DWORD WINAPI DriverPackageUninstallA(const char* inf_path, DWORD flags, const void* info,
                                                            BOOL* reboot)
 {
-    return answer(entry_uninstall, inf_path, flags, info, reboot);
+    EnterCriticalSection(&g_lock);
+    DWORD result = answer(entry_uninstall, inf_path, flags, info, reboot);
+    LeaveCriticalSection(&g_lock);
+    return result;
 }
 
 #ifndef DIFX_DOUBLE_WITHOUT_LOG_CALLBACK
 __declspec(dllexport) void WINAPI DIFXAPISetLogCallbackA(log_callback callback, void* context)
 {
+    EnterCriticalSection(&g_lock);
     g_callback = callback;
     g_context = context;
     // The caller hands its options record as context; its target field
@@ -334,6 +348,7 @@ __declspec(dllexport) void WINAPI DIFXAPISetLogCallbackA(log_callback callback, 
     }
     journal("set_log_callback\tcallback=%s\tcontext=%s\ttarget=%s", callback ? "set" : "null",
             context ? "set" : "null", target);
+    LeaveCriticalSection(&g_lock);
 }
 #endif
 
@@ -343,10 +358,12 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         g_module = instance;
+        InitializeCriticalSection(&g_lock);
         journal("load");
     } else if (reason == DLL_PROCESS_DETACH) {
         // A null reserved pointer: FreeLibrary, not the end of the process.
         journal("unload\t%s", reserved == nullptr ? "freelibrary" : "process-exit");
+        DeleteCriticalSection(&g_lock);
     }
     return TRUE;
 }
