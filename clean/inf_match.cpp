@@ -11,9 +11,9 @@ int inf_match_init(InfMatcher* matcher, const char* text)
     matcher->text_len = static_cast<uint32_t>(len);
 
     memset(matcher->wakes, len == 0 ? 1 : 0, sizeof matcher->wakes);
-    matcher->wakes['\n'] = 1;
-    matcher->wakes['\r'] = 1;
-    matcher->wakes['\0'] = 1;
+    static constexpr unsigned char line_bytes[] = {'\n', '\r', '\0'};
+    for (unsigned char c : line_bytes)
+        matcher->wakes[c] = 1;
     if (len > 0)
         matcher->wakes[matcher->text[0]] = 1;
 
