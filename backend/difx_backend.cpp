@@ -219,28 +219,36 @@ std::vector<std::string> present_ids(const std::vector<std::string>& ids)
     return found;
 }
 
-// The staged copy (oem*.inf in the system INF folder) whose bytes equal inf.
+// The staged copy in the system INF folder whose bytes equal inf: one of the
+// oem*.inf names that Windows gives staged packages, or, where the platform
+// keeps the package's own name (Wine does), the file of that name.
 std::string find_staged_copy(const char* inf)
 {
     std::string wanted;
     if (!read_whole(inf, &wanted))
         return std::string();
     std::string folder = inf_folder();
+    std::string bytes;
     WIN32_FIND_DATAA entry;
     HANDLE listing = FindFirstFileA((folder + "oem*.inf").c_str(), &entry);
-    if (listing == INVALID_HANDLE_VALUE)
-        return std::string();
-    std::string match;
-    do {
-        std::string candidate = folder + entry.cFileName;
-        std::string bytes;
-        if (read_whole(candidate, &bytes) && bytes == wanted) {
-            match = candidate;
-            break;
-        }
-    } while (FindNextFileA(listing, &entry));
-    FindClose(listing);
-    return match;
+    if (listing != INVALID_HANDLE_VALUE) {
+        std::string match;
+        do {
+            std::string candidate = folder + entry.cFileName;
+            if (read_whole(candidate, &bytes) && bytes == wanted) {
+                match = candidate;
+                break;
+            }
+        } while (FindNextFileA(listing, &entry));
+        FindClose(listing);
+        if (!match.empty())
+            return match;
+    }
+    const char* name = strrchr(inf, '\\') + 1;
+    std::string same_name = folder + name;
+    if (read_whole(same_name, &bytes) && bytes == wanted)
+        return same_name;
+    return std::string();
 }
 
 bool installer_info_complete(const InstallerInfo* info)
@@ -310,6 +318,9 @@ __declspec(dllexport) DWORD WINAPI DriverPackageUninstallA(const char* inf, DWOR
     DWORD result = check_inf(inf);
     if (result != ERROR_SUCCESS)
         return result;
+    // A file of the INF folder itself would match itself below.
+    if (starts_with_folder(inf, inf_folder()))
+        return fail(ERROR_CANT_ACCESS_FILE, "the INF file is inside the system INF folder", inf);
     std::string staged = find_staged_copy(inf);
     if (staged.empty())
         return fail(error_not_in_store, "the driver package is not in the store", inf);
@@ -339,6 +350,10 @@ __declspec(dllexport) DWORD WINAPI DriverPackageUninstallA(const char* inf, DWOR
             return error;
         }
     }
+    // A platform may answer success and keep the file (Wine does without
+    // the force flag): that is no removal.
+    if (GetFileAttributesA(staged.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return fail(ERROR_INF_IN_USE_BY_DEVICES, "the platform kept the staged copy (try /f)", staged.c_str());
     report(log_success, 0, "removed %s (the staged copy of %s)", staged.c_str(), inf);
     return ERROR_SUCCESS;
 }

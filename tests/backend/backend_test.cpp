@@ -55,7 +55,8 @@ std::string inf_folder()
 std::vector<std::string> staged_copies(const std::string& text)
 {
     std::vector<std::string> copies;
-    for (const std::string& name : list_names(inf_folder() + "oem*.inf")) {
+    // Windows names them oem*.inf; Wine keeps the package's own name.
+    for (const std::string& name : list_names(inf_folder() + "*.inf")) {
         if (read_file(inf_folder() + name) == text)
             copies.push_back(name);
     }
@@ -130,6 +131,11 @@ TEST_F(Backend, InstallStagesAndInstallsOnTheDevice)
     EXPECT_TRUE(has_line_starting(got, "LOG Event: 0, staged " + stage.folder + "\\pkg\\tavtest.inf as "));
     EXPECT_TRUE(has_line_starting(got, "LOG Event: 0, installed " + stage.folder + "\\pkg\\tavtest.inf on devices with ID ROOT\\TAVENOR_TEST"));
     EXPECT_EQ(got.back(), "Call DriverPackageInstall Succeed.");
+    // The device now runs the package's driver: its description is the INF's.
+    char description[256] = "";
+    EXPECT_TRUE(SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_DEVICEDESC, nullptr,
+                                                  reinterpret_cast<BYTE*>(description), sizeof description, nullptr));
+    EXPECT_STREQ(description, "Tavenor test device");
 
     // Again: staging finds it, the package is cleared and staged anew.
     DriveResult again = run(stage, "/i pkg\\tavtest.inf /d");
@@ -154,12 +160,19 @@ TEST_F(Backend, UninstallRemovesTheStagedCopyOnce)
 {
     ASSERT_EQ(run(stage, "/i pkg\\tavtest.inf").exit_code, 0u);
     ASSERT_EQ(staged_copies(inf_text).size(), 1u);
-    DriveResult removed = run(stage, "/u pkg\\tavtest.inf /d");
+    // Without /f, Wine's platform call answers success but keeps the file;
+    // the backend says so instead of reporting a removal.
+    DriveResult kept = run(stage, "/u pkg\\tavtest.inf /d");
+    EXPECT_EQ(kept.exit_code, 2u);
+    EXPECT_TRUE(has_line_starting(lines(kept), "LOG Event: 3, Error = 3758096957, the platform kept the staged copy"));
+    EXPECT_EQ(staged_copies(inf_text).size(), 1u);
+
+    DriveResult removed = run(stage, "/u pkg\\tavtest.inf /f /d");
     EXPECT_EQ(removed.exit_code, 0u);
     EXPECT_TRUE(staged_copies(inf_text).empty());
     EXPECT_TRUE(has_line_starting(lines(removed), "LOG Event: 0, removed "));
 
-    DriveResult second = run(stage, "/u pkg\\tavtest.inf /d");
+    DriveResult second = run(stage, "/u pkg\\tavtest.inf /f /d");
     EXPECT_EQ(second.exit_code, 2u);
     std::vector<std::string> got = lines(second);
     EXPECT_TRUE(has_line_starting(got, "LOG Event: 3, Error = 3758097154, the driver package is not in the store: "));
