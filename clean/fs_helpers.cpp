@@ -11,9 +11,17 @@
 
 namespace {
 
-bool is_dot_or_dot_dot(const char* name)
+// Opens a listing of folder, "\", pattern; traces "Find %s failed" when the
+// pattern does not fit or nothing can be listed.
+HANDLE open_listing(const char* folder, const char* pattern, WIN32_FIND_DATAA* entry)
 {
-    return (name[0] == '.' && name[1] == '\0') || (name[0] == '.' && name[1] == '.' && name[2] == '\0');
+    char listing_pattern[path_buffer_size];
+    HANDLE listing = INVALID_HANDLE_VALUE;
+    if (join_path(listing_pattern, folder, "\\", pattern))
+        listing = FindFirstFileA(listing_pattern, entry);
+    if (listing == INVALID_HANDLE_VALUE && g_debug_trace)
+        trace_message("Find %s failed", listing_pattern);
+    return listing;
 }
 
 // Reads the file through the buffered stream in text mode, so that CR LF
@@ -53,19 +61,16 @@ int destroy_level(const char* path, int depth)
     if (g_debug_trace)
         trace_message("Destroy path: %s", path);
 
-    char pattern[path_buffer_size];
-    if (!join_path(pattern, path, "\\", "*.*") || depth > destroy_depth_max) {
+    if (depth > destroy_depth_max) {
+        // Deeper than any tree this tool makes: left alone, not overflowed.
         if (g_debug_trace)
-            trace_message("Find %s failed", pattern);
+            trace_message("Find %s\\*.* failed", path);
         return 0;
     }
     WIN32_FIND_DATAA entry;
-    HANDLE listing = FindFirstFileA(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) {
-        if (g_debug_trace)
-            trace_message("Find %s failed", pattern);
+    HANDLE listing = open_listing(path, "*.*", &entry);
+    if (listing == INVALID_HANDLE_VALUE)
         return 0;
-    }
 
     int result = 1;
     do {
@@ -102,6 +107,11 @@ int destroy_level(const char* path, int depth)
 
 } // namespace
 
+bool is_dot_or_dot_dot(const char* name)
+{
+    return (name[0] == '.' && name[1] == '\0') || (name[0] == '.' && name[1] == '.' && name[2] == '\0');
+}
+
 int join_path(char* out, const char* folder, const char* separator, const char* name)
 {
     int len = snprintf(out, path_buffer_size, "%s%s%s", folder, separator, name);
@@ -114,16 +124,10 @@ int find_inf_containing(const char* folder, const char* pattern, const char* tex
     if (g_debug_trace)
         trace_message("Now search in dir:%s", folder);
 
-    char listing_pattern[path_buffer_size];
-    HANDLE listing = INVALID_HANDLE_VALUE;
     WIN32_FIND_DATAA entry;
-    if (join_path(listing_pattern, folder, "\\", pattern))
-        listing = FindFirstFileA(listing_pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) {
-        if (g_debug_trace)
-            trace_message("Find %s failed", listing_pattern);
+    HANDLE listing = open_listing(folder, pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE)
         return 0;
-    }
 
     InfMatcher matcher;
     if (!inf_match_init(&matcher, text)) {
@@ -203,16 +207,10 @@ int make_temp_dir(char* output, uint32_t capacity)
 
 int copy_folder_files(const char* source, const char* destination)
 {
-    char pattern[path_buffer_size];
-    HANDLE listing = INVALID_HANDLE_VALUE;
     WIN32_FIND_DATAA entry;
-    if (join_path(pattern, source, "\\", "*.*"))
-        listing = FindFirstFileA(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) {
-        if (g_debug_trace)
-            trace_message("Find %s failed", pattern);
+    HANDLE listing = open_listing(source, "*.*", &entry);
+    if (listing == INVALID_HANDLE_VALUE)
         return 0;
-    }
 
     int result = 1;
     do {

@@ -29,6 +29,9 @@ int copy_folder_files(const char* source, const char* destination);
 // symbolic links) are removed themselves, never followed.
 int destroy_path(const char* path);
 
+// "." and "..", by name alone; any other name with a leading dot is ordinary.
+bool is_dot_or_dot_dot(const char* name);
+
 // Joins folder, separator and name into out (path_buffer_size bytes).
 // Returns 0 when the result would not fit; out then holds as much of it as
 // fits, for a trace line.

@@ -16,11 +16,6 @@ constexpr char old_store_suffix[] = "\\DRVSTORE\\";
 constexpr char store_suffix[] = "\\DriverStore\\FileRepository\\";
 constexpr uint16_t first_store_version = 0x0600;
 
-bool is_dot_or_dot_dot(const char* name)
-{
-    return (name[0] == '.' && name[1] == '\0') || (name[0] == '.' && name[1] == '.' && name[2] == '\0');
-}
-
 // (major << 8) | minor from GetVersion, whose low word holds the major
 // version in its low byte and the minor version in its high byte.
 uint16_t os_version_word()

@@ -6,29 +6,13 @@
 #include <string>
 
 #include "clean/inf_match.h"
+#include "support/reference_match.h"
 
 namespace {
 
-// The plain way: assemble each line (CRs dropped), read it up to its first
-// NUL, search it with strstr.  Obviously right, and the matcher must agree.
 bool reference_match(const std::string& bytes, const std::string& text)
 {
-    std::string line;
-    auto line_matches = [&]() {
-        if (line.empty())
-            return false;
-        return strstr(line.c_str(), text.c_str()) != nullptr;
-    };
-    for (char c : bytes) {
-        if (c == '\n') {
-            if (line_matches())
-                return true;
-            line.clear();
-        } else if (c != '\r') {
-            line += c;
-        }
-    }
-    return line_matches();
+    return ::reference_match(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), text.c_str());
 }
 
 bool matcher_match(const std::string& bytes, const std::string& text)

@@ -16,13 +16,6 @@ namespace {
 
 const std::string device_id = "PCI\\VEN_8086&DEV_1234";
 
-std::string system_dir()
-{
-    char path[MAX_PATH];
-    UINT len = GetSystemDirectoryA(path, sizeof path);
-    return std::string(path, len);
-}
-
 std::string version_line()
 {
     DWORD version = GetVersion();

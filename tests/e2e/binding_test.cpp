@@ -13,11 +13,6 @@
 
 namespace {
 
-std::string test_name()
-{
-    return testing::UnitTest::GetInstance()->current_test_info()->name();
-}
-
 std::vector<std::string> journal_words(const Stage& stage)
 {
     std::vector<std::string> words;

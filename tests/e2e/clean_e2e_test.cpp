@@ -12,18 +12,6 @@
 
 namespace {
 
-std::string test_name()
-{
-    return testing::UnitTest::GetInstance()->current_test_info()->name();
-}
-
-std::string system_dir()
-{
-    char path[MAX_PATH];
-    UINT len = GetSystemDirectoryA(path, sizeof path);
-    return std::string(path, len);
-}
-
 const std::string device_id = "USB\\VID_1234&PID_5678";
 
 class CleanEndToEnd : public testing::Test {

@@ -16,18 +16,6 @@
 
 namespace {
 
-std::string test_name()
-{
-    return testing::UnitTest::GetInstance()->current_test_info()->name();
-}
-
-std::string system_dir()
-{
-    char path[MAX_PATH];
-    UINT len = GetSystemDirectoryA(path, sizeof path);
-    return std::string(path, len);
-}
-
 const std::string device_id = "HID\\VID_0F0F&PID_0001";
 
 class Faults : public testing::Test {

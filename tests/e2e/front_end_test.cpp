@@ -13,11 +13,6 @@
 
 namespace {
 
-std::string test_name()
-{
-    return testing::UnitTest::GetInstance()->current_test_info()->name();
-}
-
 std::string usage_text()
 {
     char text[usage_buffer_size];

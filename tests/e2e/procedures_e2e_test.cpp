@@ -6,13 +6,9 @@
 #include <vector>
 
 #include "e2e/stage.h"
+#include "support/test_files.h"
 
 namespace {
-
-std::string test_name()
-{
-    return testing::UnitTest::GetInstance()->current_test_info()->name();
-}
 
 // Gaps in ms between the journal's entry-point calls, and from the last
 // call to the unload.

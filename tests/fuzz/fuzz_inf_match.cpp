@@ -7,25 +7,7 @@
 #include <string>
 
 #include "clean/inf_match.h"
-
-namespace {
-bool reference_match(const uint8_t* bytes, size_t count, const char* text)
-{
-    std::string line;
-    auto line_matches = [&]() { return !line.empty() && strstr(line.c_str(), text) != nullptr; };
-    for (size_t i = 0; i < count; ++i) {
-        char c = static_cast<char>(bytes[i]);
-        if (c == '\n') {
-            if (line_matches())
-                return true;
-            line.clear();
-        } else if (c != '\r') {
-            line += c;
-        }
-    }
-    return line_matches();
-}
-} // namespace
+#include "tests/support/reference_match.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

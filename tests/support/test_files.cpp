@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
 namespace {
@@ -169,4 +171,16 @@ std::vector<std::string> split_tabs(const std::string& line)
         start = end + 1;
     }
     return fields;
+}
+
+std::string test_name()
+{
+    return testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+std::string system_dir()
+{
+    char path[MAX_PATH];
+    UINT len = GetSystemDirectoryA(path, sizeof path);
+    return std::string(path, len);
 }

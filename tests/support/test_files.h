@@ -24,5 +24,10 @@ std::string fresh_work_folder(const std::string& name);
 // Every file and folder under root with its size, for "untouched" checks.
 std::string tree_snapshot(const std::string& root);
 
+// The running test's name, for folders of its own.
+std::string test_name();
+// The prefix's system folder (C:\windows\system32), without a trailing backslash.
+std::string system_dir();
+
 std::vector<std::string> split_lines(const std::string& text);
 std::vector<std::string> split_tabs(const std::string& line);

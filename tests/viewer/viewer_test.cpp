@@ -12,11 +12,6 @@
 
 namespace {
 
-std::string test_name()
-{
-    return testing::UnitTest::GetInstance()->current_test_info()->name();
-}
-
 // A running viewer with its log file; closed (and so flushed) by stop().
 class RunningViewer {
 public:
