@@ -166,6 +166,8 @@ TEST_F(Faults, LibrariesThatCannotBeBound)
     };
     int row = 0;
     for (const LibraryCase& c : cases) {
+        if (!TAVENOR_HAVE_X86_DOUBLE && c.dll.find("double-x86") != std::string::npos)
+            continue;  // built only where a 32-bit cross compiler is at hand
         Stage stage = make_stage(test_name() + std::to_string(row++), Library::none);
         std::string target = stage.folder + "\\DifxApix64.dll";
         if (c.dll.empty()) {
