@@ -27,16 +27,18 @@ HANDLE open_listing(const char* folder, const char* pattern, WIN32_FIND_DATAA* e
 // Reads the file through the buffered stream in text mode, so that CR LF
 // arrives as LF and a 0x1A ends the file.  The stream is ours alone, so the
 // unlocked byte read is safe and several times cheaper than fgetc.
-int file_has_text(const char* path, const InfMatcher* matcher)
+// One stream buffer for every INF file, larger than the stream's own:
+// fewer reads for the multi-megabyte INF files of graphics and chipset
+// packages, and nothing allocated per file.  Only one thread sweeps.
+constexpr size_t stream_buffer_size = 64 * 1024;
+char shared_stream_buffer[stream_buffer_size];
+
+int file_has_text(const char* path, const InfMatcher* matcher, char* stream_buffer)
 {
-    // One buffer for every file, larger than the stream's own: fewer reads
-    // for the multi-megabyte INF files of graphics and chipset packages,
-    // and nothing allocated per file.  Only this thread reads files.
-    static char stream_buffer[64 * 1024];
     FILE* file = fopen(path, "rt");
     if (file == nullptr)
         return -1;
-    setvbuf(file, stream_buffer, _IOFBF, sizeof stream_buffer);
+    setvbuf(file, stream_buffer, _IOFBF, stream_buffer_size);
     int found = inf_match_run(matcher, [file]() {
         int c = _fgetc_nolock(file);
         return c == EOF ? -1 : c;
@@ -146,7 +148,7 @@ int find_inf_containing(const char* folder, const char* pattern, const char* tex
         char file_path[path_buffer_size];
         if (!join_path(file_path, folder, "\\", entry.cFileName))
             continue;
-        if (file_has_text(file_path, &matcher) != 1)
+        if (file_has_text(file_path, &matcher, shared_stream_buffer) != 1)
             continue;
         if (g_debug_trace)
             trace_message("Find dev_id in file: %s", file_path);

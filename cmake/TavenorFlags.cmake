@@ -9,7 +9,7 @@ function(tavenor_product_flags target)
         target_compile_options(${target} PRIVATE
             -Wall -Wextra -Werror -Wshadow -Wformat=2 -Wundef
             $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>
-            -ffunction-sections -fdata-sections
+            -ffunction-sections
             -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
     endif()
 endfunction()
