@@ -260,8 +260,18 @@ void deliver(uint32_t event, uint32_t error, const char* text)
         g_callback(event, error, text, g_context);
 }
 
+uint32_t answer_unlocked(Entry entry, const char* inf_path, uint32_t flags, const void* info, BOOL* reboot);
+
 // One call of an entry point: its planned result and log events.
 uint32_t answer(Entry entry, const char* inf_path, uint32_t flags, const void* info, BOOL* reboot)
+{
+    EnterCriticalSection(&g_lock);
+    uint32_t result = answer_unlocked(entry, inf_path, flags, info, reboot);
+    LeaveCriticalSection(&g_lock);
+    return result;
+}
+
+uint32_t answer_unlocked(Entry entry, const char* inf_path, uint32_t flags, const void* info, BOOL* reboot)
 {
     load_plan();
     int call = ++g_calls[entry];
@@ -307,28 +317,19 @@ extern "C" {
 
 __declspec(dllexport) DWORD WINAPI DriverPackagePreinstallA(const char* inf_path, DWORD flags)
 {
-    EnterCriticalSection(&g_lock);
-    DWORD result = answer(entry_preinstall, inf_path, flags, nullptr, nullptr);
-    LeaveCriticalSection(&g_lock);
-    return result;
+    return answer(entry_preinstall, inf_path, flags, nullptr, nullptr);
 }
 
 __declspec(dllexport) DWORD WINAPI DriverPackageInstallA(const char* inf_path, DWORD flags, const void* info,
                                                          BOOL* reboot)
 {
-    EnterCriticalSection(&g_lock);
-    DWORD result = answer(entry_install, inf_path, flags, info, reboot);
-    LeaveCriticalSection(&g_lock);
-    return result;
+    return answer(entry_install, inf_path, flags, info, reboot);
 }
 
 __declspec(dllexport) DWORD WINAPI DriverPackageUninstallA(const char* inf_path, DWORD flags, const void* info,
                                                            BOOL* reboot)
 {
-    EnterCriticalSection(&g_lock);
-    DWORD result = answer(entry_uninstall, inf_path, flags, info, reboot);
-    LeaveCriticalSection(&g_lock);
-    return result;
+    return answer(entry_uninstall, inf_path, flags, info, reboot);
 }
 
 #ifndef DIFX_DOUBLE_WITHOUT_LOG_CALLBACK
