@@ -24,21 +24,22 @@ HANDLE open_listing(const char* folder, const char* pattern, WIN32_FIND_DATAA* e
     return listing;
 }
 
-// Reads the file through the buffered stream in text mode, so that CR LF
-// arrives as LF and a 0x1A ends the file.  The stream is ours alone, so the
-// unlocked byte read is safe and several times cheaper than fgetc.
 // One stream buffer for every INF file, larger than the stream's own:
 // fewer reads for the multi-megabyte INF files of graphics and chipset
 // packages, and nothing allocated per file.  Only one thread sweeps.
 constexpr size_t stream_buffer_size = 64 * 1024;
 char shared_stream_buffer[stream_buffer_size];
 
-int file_has_text(const char* path, const InfMatcher* matcher, char* stream_buffer)
+// Reads the file through the buffered stream in text mode, so that CR LF
+// arrives as LF and a 0x1A ends the file.  The stream is ours alone, so the
+// unlocked byte read is safe and several times cheaper than fgetc.
+// Returns 1 on a match, 0 without one, -1 when the file cannot be opened.
+int file_has_text(const char* path, const InfMatcher* matcher)
 {
     FILE* file = fopen(path, "rt");
     if (file == nullptr)
         return -1;
-    setvbuf(file, stream_buffer, _IOFBF, stream_buffer_size);
+    setvbuf(file, shared_stream_buffer, _IOFBF, sizeof shared_stream_buffer);
     int found = inf_match_run(matcher, [file]() {
         int c = _fgetc_nolock(file);
         return c == EOF ? -1 : c;
@@ -46,8 +47,6 @@ int file_has_text(const char* path, const InfMatcher* matcher, char* stream_buff
     fclose(file);
     return found;
 }
-
-int destroy_level(const char* path, int depth);
 
 // Deletes one plain file (or file link).  A read-only copy cannot be
 // deleted as it stands; our own copies keep the attributes of the store's
@@ -148,7 +147,7 @@ int find_inf_containing(const char* folder, const char* pattern, const char* tex
         char file_path[path_buffer_size];
         if (!join_path(file_path, folder, "\\", entry.cFileName))
             continue;
-        if (file_has_text(file_path, &matcher, shared_stream_buffer) != 1)
+        if (file_has_text(file_path, &matcher) != 1)
             continue;
         if (g_debug_trace)
             trace_message("Find dev_id in file: %s", file_path);
