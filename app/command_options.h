@@ -4,13 +4,15 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "base/sizes.h"
+
 constexpr int32_t operation_none = 0;
 constexpr int32_t operation_install = 1;
 constexpr int32_t operation_uninstall = 2;
 constexpr int32_t operation_clean = 3;
 
-constexpr size_t target_size = 1024;
-constexpr size_t folder_pattern_size = 32;
+// The INF path or the device ID: a path buffer.
+constexpr size_t target_size = path_buffer_size;
 
 struct CommandOptions {
     int32_t operation;

@@ -5,7 +5,6 @@
 #include <string.h>
 
 #include "app/command_options.h"
-#include "app/globals.h"
 #include "app/options.h"
 #include "app/tokens.h"
 #include "app/usage.h"
@@ -48,22 +47,14 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR tail, i
         return exit_not_bound;
     entry_points.set_log_callback(difx_log_sink, &options);
 
+    // The parser accepts a command line only with an operation and its target.
     uint32_t result;
-    switch (options.operation) {
-    case operation_install:
+    if (options.operation == operation_install)
         result = install_package(options.target, options.difx_flags, &need_reboot, &entry_points);
-        break;
-    case operation_uninstall:
+    else if (options.operation == operation_uninstall)
         result = uninstall_package(options.target, options.difx_flags, &need_reboot, &entry_points);
-        break;
-    case operation_clean:
+    else
         result = static_cast<uint32_t>(clean_driver_store(options.folder_pattern, options.target, &entry_points));
-        break;
-    default:
-        FreeLibrary(library);
-        show_usage();
-        return exit_usage;
-    }
 
     FreeLibrary(library);
     if (result != 0)

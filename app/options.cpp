@@ -2,7 +2,9 @@
 
 #include <string.h>
 
-#include "difx/difx_flags.h"
+#include "base/program_path.h"
+
+#include "difx/difx_codes.h"
 
 namespace {
 
@@ -51,17 +53,7 @@ int resolve_beside_program(char* path)
     if (len == 0 || len >= sizeof program)
         return 0;
     program[len] = '\0';
-    char* last_separator = strrchr(program, '\\');
-    if (last_separator == nullptr)
-        return 0;
-
-    size_t folder_len = static_cast<size_t>(last_separator + 1 - program);
-    size_t path_len = strlen(path);
-    if (folder_len + path_len >= target_size)
-        return 0;
-    memmove(path + folder_len, path, path_len + 1);
-    memcpy(path, program, folder_len);
-    return 1;
+    return path_beside(program, path, path, target_size);
 }
 
 int parse_options(const char* tokens, CommandOptions* options)

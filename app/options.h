@@ -14,8 +14,3 @@ int parse_options(const char* tokens, CommandOptions* options);
 // or 0 when the program's folder is unknown or the result would not fit,
 // leaving path unchanged.
 int resolve_beside_program(char* path);
-
-// The full path of the program's own file into buffer.  Returns the length
-// written, or 0 when the path is not known whole.  The one platform call of
-// the parser, kept apart so the parser builds without the platform.
-uint32_t get_program_file_path(char* buffer, uint32_t capacity);

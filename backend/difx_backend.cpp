@@ -14,19 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "difx/difx_interface.h"
+
 namespace {
-
-// Flag bits of the caller's flag word.
-constexpr DWORD package_repair = 0x1;
-constexpr DWORD package_silent = 0x2;
-constexpr DWORD package_force = 0x4;
-
-// The library's own result codes that Tavenor's procedures know.
-constexpr DWORD error_no_such_devinst = 0xE000020B;
-constexpr DWORD error_not_in_store = 0xE0000302;
-
-// Log events.
-enum LogEvent : DWORD { log_success = 0, log_info = 1, log_warning = 2, log_error = 3 };
 
 // The installer-information record a caller may pass; every field must be set.
 struct InstallerInfo {
@@ -36,11 +26,10 @@ struct InstallerInfo {
     const char* manufacturer_name;
 };
 
-using log_callback = void(__cdecl*)(DWORD event, DWORD error, const char* description, void* context);
 // Newer platforms remove a staged package with this; mingw's headers lack it.
 using uninstall_driver_w = BOOL(WINAPI*)(HWND parent, const wchar_t* inf_path, DWORD flags, BOOL* need_reboot);
 
-log_callback g_callback = nullptr;
+difx_log_callback g_callback = nullptr;
 void* g_context = nullptr;
 
 void report(DWORD event, DWORD error, const char* format, ...)
@@ -60,7 +49,7 @@ void report(DWORD event, DWORD error, const char* format, ...)
 // Returns error after reporting it, so a failure is one statement.
 DWORD fail(DWORD error, const char* what, const char* inf)
 {
-    report(log_error, error, "%s: %s", what, inf ? inf : "(null)");
+    report(difx_log_error, error, "%s: %s", what, inf ? inf : "(null)");
     return error;
 }
 
@@ -118,16 +107,16 @@ DWORD stage(const char* inf, DWORD flags, bool already_staged_ok)
     if (starts_with_folder(inf, inf_folder()))
         return fail(ERROR_CANT_ACCESS_FILE, "the INF file is inside the system INF folder", inf);
 
-    DWORD style = (flags & package_repair) ? 0 : SP_COPY_NOOVERWRITE;
+    DWORD style = (flags & DRIVER_PACKAGE_REPAIR) ? 0 : SP_COPY_NOOVERWRITE;
     char staged[MAX_PATH] = "";
     if (SetupCopyOEMInfA(inf, nullptr, SPOST_PATH, style, staged, sizeof staged, nullptr, nullptr)) {
-        report(log_success, 0, "staged %s as %s", inf, staged);
+        report(difx_log_success, 0, "staged %s as %s", inf, staged);
         return ERROR_SUCCESS;
     }
     DWORD error = GetLastError();
     if (error == ERROR_FILE_EXISTS) {
         if (already_staged_ok) {
-            report(log_info, 0, "already staged: %s", inf);
+            report(difx_log_info, 0, "already staged: %s", inf);
             return ERROR_SUCCESS;
         }
         return fail(ERROR_ALREADY_EXISTS, "the package is already staged", inf);
@@ -265,7 +254,7 @@ bool installer_info_complete(const InstallerInfo* info)
 
 extern "C" {
 
-__declspec(dllexport) DWORD WINAPI DriverPackagePreinstallA(const char* inf, DWORD flags)
+__declspec(dllexport) uint32_t WINAPI DriverPackagePreinstallA(const char* inf, uint32_t flags)
 {
     DWORD result = check_inf(inf);
     if (result != ERROR_SUCCESS)
@@ -273,7 +262,8 @@ __declspec(dllexport) DWORD WINAPI DriverPackagePreinstallA(const char* inf, DWO
     return stage(inf, flags, false);
 }
 
-__declspec(dllexport) DWORD WINAPI DriverPackageInstallA(const char* inf, DWORD flags, const void* info, BOOL* reboot)
+__declspec(dllexport) uint32_t WINAPI DriverPackageInstallA(const char* inf, uint32_t flags, const void* info,
+                                                            int32_t* reboot)
 {
     if (info != nullptr && !installer_info_complete(static_cast<const InstallerInfo*>(info)))
         return fail(ERROR_INVALID_PARAMETER, "the installer information has an empty field", inf);
@@ -286,32 +276,32 @@ __declspec(dllexport) DWORD WINAPI DriverPackageInstallA(const char* inf, DWORD 
 
     std::vector<std::string> ids = present_ids(inf_device_ids(inf));
     if (ids.empty())
-        return fail(error_no_such_devinst, "no present device matches the package", inf);
+        return fail(difx_no_such_devinst, "no present device matches the package", inf);
 
     DWORD install_flags = 0;
-    if (flags & package_force)
+    if (flags & DRIVER_PACKAGE_FORCE)
         install_flags |= INSTALLFLAG_FORCE;
-    if (flags & package_silent)
+    if (flags & DRIVER_PACKAGE_SILENT)
         install_flags |= INSTALLFLAG_NONINTERACTIVE;
     for (const std::string& id : ids) {
         BOOL needs_reboot = FALSE;
         if (!UpdateDriverForPlugAndPlayDevicesA(nullptr, id.c_str(), inf, install_flags, &needs_reboot)) {
             DWORD error = GetLastError();
-            report(log_error, error, "installing on devices with ID %s failed", id.c_str());
+            report(difx_log_error, error, "installing on devices with ID %s failed", id.c_str());
             return error;
         }
-        report(log_success, 0, "installed %s on devices with ID %s", inf, id.c_str());
+        report(difx_log_success, 0, "installed %s on devices with ID %s", inf, id.c_str());
         if (needs_reboot) {
-            report(log_info, 0, "a reboot is needed to finish the installation");
+            report(difx_log_info, 0, "a reboot is needed to finish the installation");
             if (reboot != nullptr)
-                *reboot = TRUE;
+                *reboot = 1;
         }
     }
     return ERROR_SUCCESS;
 }
 
-__declspec(dllexport) DWORD WINAPI DriverPackageUninstallA(const char* inf, DWORD flags, const void* info,
-                                                           BOOL* reboot)
+__declspec(dllexport) uint32_t WINAPI DriverPackageUninstallA(const char* inf, uint32_t flags, const void* info,
+                                                              int32_t* reboot)
 {
     if (info != nullptr && !installer_info_complete(static_cast<const InstallerInfo*>(info)))
         return fail(ERROR_INVALID_PARAMETER, "the installer information has an empty field", inf);
@@ -323,7 +313,7 @@ __declspec(dllexport) DWORD WINAPI DriverPackageUninstallA(const char* inf, DWOR
         return fail(ERROR_CANT_ACCESS_FILE, "the INF file is inside the system INF folder", inf);
     std::string staged = find_staged_copy(inf);
     if (staged.empty())
-        return fail(error_not_in_store, "the driver package is not in the store", inf);
+        return fail(difx_driver_store_miss, "the driver package is not in the store", inf);
 
     HMODULE newdev = GetModuleHandleA("newdev.dll");
     uninstall_driver_w uninstall_driver = nullptr;
@@ -337,16 +327,16 @@ __declspec(dllexport) DWORD WINAPI DriverPackageUninstallA(const char* inf, DWOR
         BOOL needs_reboot = FALSE;
         if (!uninstall_driver(nullptr, wide, 0, &needs_reboot)) {
             DWORD error = GetLastError();
-            report(log_error, error, "removing %s failed", staged.c_str());
+            report(difx_log_error, error, "removing %s failed", staged.c_str());
             return error;
         }
         if (needs_reboot && reboot != nullptr)
-            *reboot = TRUE;
+            *reboot = 1;
     } else {
         const char* name = strrchr(staged.c_str(), '\\') + 1;
-        if (!SetupUninstallOEMInfA(name, (flags & package_force) ? SUOI_FORCEDELETE : 0, nullptr)) {
+        if (!SetupUninstallOEMInfA(name, (flags & DRIVER_PACKAGE_FORCE) ? SUOI_FORCEDELETE : 0, nullptr)) {
             DWORD error = GetLastError();
-            report(log_error, error, "removing %s failed", staged.c_str());
+            report(difx_log_error, error, "removing %s failed", staged.c_str());
             return error;
         }
     }
@@ -354,14 +344,19 @@ __declspec(dllexport) DWORD WINAPI DriverPackageUninstallA(const char* inf, DWOR
     // the force flag): that is no removal.
     if (GetFileAttributesA(staged.c_str()) != INVALID_FILE_ATTRIBUTES)
         return fail(ERROR_INF_IN_USE_BY_DEVICES, "the platform kept the staged copy (try /f)", staged.c_str());
-    report(log_success, 0, "removed %s (the staged copy of %s)", staged.c_str(), inf);
+    report(difx_log_success, 0, "removed %s (the staged copy of %s)", staged.c_str(), inf);
     return ERROR_SUCCESS;
 }
 
-__declspec(dllexport) void WINAPI DIFXAPISetLogCallbackA(log_callback callback, void* context)
+__declspec(dllexport) void WINAPI DIFXAPISetLogCallbackA(difx_log_callback callback, void* context)
 {
     g_callback = callback;
     g_context = context;
 }
 
 } // extern "C"
+
+DIFX_CHECK_EXPORT(DriverPackagePreinstallA, difx_preinstall_entry);
+DIFX_CHECK_EXPORT(DriverPackageInstallA, difx_install_entry);
+DIFX_CHECK_EXPORT(DriverPackageUninstallA, difx_uninstall_entry);
+DIFX_CHECK_EXPORT(DIFXAPISetLogCallbackA, difx_set_log_callback_entry);

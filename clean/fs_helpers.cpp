@@ -5,7 +5,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/globals.h"
 #include "clean/inf_match.h"
 #include "tracelib/trace.h"
 
@@ -64,13 +63,11 @@ bool delete_entry_file(const char* path, DWORD attributes)
 
 int destroy_level(const char* path, int depth)
 {
-    if (g_debug_trace)
-        trace_message("Destroy path: %s", path);
+    TRACE_STEP("Destroy path: %s", path);
 
     if (depth > destroy_depth_max) {
         // Deeper than any tree this tool makes: left alone, not overflowed.
-        if (g_debug_trace)
-            trace_message("Find %s\\*.* failed", path);
+        TRACE_STEP("Find %s\\*.* failed", path);
         return 0;
     }
     WIN32_FIND_DATAA entry;
@@ -99,8 +96,7 @@ int destroy_level(const char* path, int depth)
             deleted = destroy_level(entry_path, depth + 1) != 0;
 
         if (!deleted) {
-            if (g_debug_trace)
-                trace_message("Delete file %s failed", entry_path);
+            TRACE_STEP("Delete file %s failed", entry_path);
             result = 0;
             break;
         }
@@ -127,8 +123,7 @@ int join_path(char* out, const char* folder, const char* separator, const char* 
 int find_inf_containing(const char* folder, const char* pattern, const char* text, char* output,
                         uint32_t capacity)
 {
-    if (g_debug_trace)
-        trace_message("Now search in dir:%s", folder);
+    TRACE_STEP("Now search in dir:%s", folder);
 
     WIN32_FIND_DATAA entry;
     HANDLE listing = open_listing(folder, pattern, &entry);
@@ -149,8 +144,7 @@ int find_inf_containing(const char* folder, const char* pattern, const char* tex
             continue;
         if (file_has_text(file_path, &matcher) != 1)
             continue;
-        if (g_debug_trace)
-            trace_message("Find dev_id in file: %s", file_path);
+        TRACE_STEP("Find dev_id in file: %s", file_path);
         if (capacity > 0) {
             size_t len = strlen(entry.cFileName);
             if (len > capacity - 1)
@@ -167,22 +161,19 @@ int find_inf_containing(const char* folder, const char* pattern, const char* tex
 
 int make_temp_dir(char* output, uint32_t capacity)
 {
-    if (g_debug_trace)
-        trace_message("Create temp path...");
+    TRACE_STEP("Create temp path...");
 
     // A return of capacity or more is the length the path needs, not a path.
     DWORD len = GetTempPathA(capacity, output);
     if (len == 0 || len >= capacity) {
-        if (g_debug_trace)
-            trace_message("Cannot get temp path");
+        TRACE_STEP("Cannot get temp path");
         return 0;
     }
 
     char temp_name[path_buffer_size];
     UINT unique = GetTempFileNameA(output, "Dev", 0, temp_name);
     if (unique == 0) {
-        if (g_debug_trace)
-            trace_message("Cannot get temp filename, ret = %u", unique);
+        TRACE_STEP("Cannot get temp filename, ret = %u", unique);
         return 0;
     }
     DeleteFileA(temp_name);
@@ -193,21 +184,18 @@ int make_temp_dir(char* output, uint32_t capacity)
     attributes.bInheritHandle = FALSE;
     if (!CreateDirectoryA(temp_name, &attributes)) {
         DWORD error = GetLastError();
-        if (g_debug_trace)
-            trace_message("Cannot CreateDirectory, GetLastError return %08X", static_cast<unsigned>(error));
+        TRACE_STEP("Cannot CreateDirectory, GetLastError return %08X", static_cast<unsigned>(error));
         return 0;
     }
 
     size_t name_len = strlen(temp_name);
     if (name_len >= capacity) {
         RemoveDirectoryA(temp_name);
-        if (g_debug_trace)
-            trace_message("Cannot get temp path");
+        TRACE_STEP("Cannot get temp path");
         return 0;
     }
     memcpy(output, temp_name, name_len + 1);
-    if (g_debug_trace)
-        trace_message("Createed: %s", output);
+    TRACE_STEP("Createed: %s", output);
     return 1;
 }
 
@@ -228,8 +216,7 @@ int copy_folder_files(const char* source, const char* destination)
         bool fits = join_path(source_path, source, "\\", entry.cFileName) &&
                     join_path(target_path, destination, "\\", entry.cFileName);
         if (!fits || !CopyFileA(source_path, target_path, FALSE)) {
-            if (g_debug_trace)
-                trace_message("Copy from %s to %s failed", source_path, target_path);
+            TRACE_STEP("Copy from %s to %s failed", source_path, target_path);
             result = 0;
         }
     } while (FindNextFileA(listing, &entry));

@@ -5,8 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// Size of every path buffer; a path that would not fit fails its step.
-constexpr size_t path_buffer_size = 1024;
+#include "base/sizes.h"
 
 // Deepest directory level destroy_path descends to; each level holds about
 // 2.4 KiB of stack, so the walk stays far inside the thread's stack.

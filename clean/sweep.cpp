@@ -4,8 +4,6 @@
 
 #include <string.h>
 
-#include "app/command_options.h"
-#include "app/globals.h"
 #include "clean/fs_helpers.h"
 #include "difx/procedures.h"
 #include "tracelib/trace.h"
@@ -28,26 +26,22 @@ uint16_t os_version_word()
 
 int clean_dev_in_dir(const char* folder, const char* dev_id, const DifxEntryPoints* entry_points)
 {
-    if (g_debug_trace)
-        trace_message("Clean dev in dir:%s", folder);
+    TRACE_STEP("Clean dev in dir:%s", folder);
 
     char inf_name[path_buffer_size];
     if (!find_inf_containing(folder, "*.inf", dev_id, inf_name, sizeof inf_name)) {
-        if (g_debug_trace)
-            trace_message("Not found");
+        TRACE_STEP("Not found");
         return 0;
     }
 
     char temp_dir[path_buffer_size];
     if (!make_temp_dir(temp_dir, sizeof temp_dir)) {
-        if (g_debug_trace)
-            trace_message("Can not create a temp path");
+        TRACE_STEP("Can not create a temp path");
         return 0;
     }
 
     if (!copy_folder_files(folder, temp_dir)) {
-        if (g_debug_trace)
-            trace_message("Copy from %s to %s failed!", folder, temp_dir);
+        TRACE_STEP("Copy from %s to %s failed!", folder, temp_dir);
         destroy_path(temp_dir);
         return 0;
     }
@@ -61,38 +55,32 @@ int clean_dev_in_dir(const char* folder, const char* dev_id, const DifxEntryPoin
     destroy_path(temp_dir);
 
     if (!fits || result != 0) {
-        if (g_debug_trace)
-            trace_message("CLEAN: failed to uninstall %s", inf_copy);
+        TRACE_STEP("CLEAN: failed to uninstall %s", inf_copy);
         return 0;
     }
-    if (g_debug_trace)
-        trace_message("clean_dev_in_dir succed!");
+    TRACE_STEP("clean_dev_in_dir succed!");
     return 1;
 }
 
 int clean_driver_store(const char* folder_pattern, const char* dev_id, const DifxEntryPoints* entry_points)
 {
-    if (g_debug_trace)
-        trace_message("Now clean device driver:%s in %s", dev_id, folder_pattern);
+    TRACE_STEP("Now clean device driver:%s in %s", dev_id, folder_pattern);
 
     char store[path_buffer_size];
     UINT system_len = GetSystemDirectoryA(store, sizeof store);
     if (system_len == 0 || system_len >= sizeof store) {
-        if (g_debug_trace)
-            trace_message("Get System32 Directory failed!");
+        TRACE_STEP("Get System32 Directory failed!");
         return 0;
     }
 
     uint16_t version = os_version_word();
-    if (g_debug_trace)
-        trace_message("Windows Version = %04X", static_cast<unsigned>(version));
+    TRACE_STEP("Windows Version = %04X", static_cast<unsigned>(version));
 
     const char* suffix = version < first_store_version ? old_store_suffix : store_suffix;
     char system_dir[path_buffer_size];
     memcpy(system_dir, store, system_len + 1);
     if (!join_path(store, system_dir, suffix, "")) {
-        if (g_debug_trace)
-            trace_message("Get System32 Directory failed!");
+        TRACE_STEP("Get System32 Directory failed!");
         return 0;
     }
 
@@ -114,7 +102,7 @@ int clean_driver_store(const char* folder_pattern, const char* dev_id, const Dif
     }
 
     // A copy as large as the device ID itself can be, so no ID is cut.
-    char working_copy[target_size];
+    char working_copy[path_buffer_size];
     size_t id_len = strnlen(dev_id, sizeof working_copy - 1);
     memcpy(working_copy, dev_id, id_len);
     working_copy[id_len] = '\0';
@@ -124,15 +112,13 @@ int clean_driver_store(const char* folder_pattern, const char* dev_id, const Dif
             continue;
         char package_folder[path_buffer_size];
         if (!join_path(package_folder, store, "", entry.cFileName)) {
-            if (g_debug_trace)
-                trace_message("Find %s failed", package_folder);
+            TRACE_STEP("Find %s failed", package_folder);
             continue;
         }
         clean_dev_in_dir(package_folder, working_copy, entry_points);
     } while (FindNextFileA(listing, &entry));
     FindClose(listing);
 
-    if (g_debug_trace)
-        trace_message("Clean finished!");
+    TRACE_STEP("Clean finished!");
     return 0;
 }

@@ -2,8 +2,8 @@
 
 #include <string.h>
 
-#include "app/globals.h"
-#include "app/options.h"
+#include "base/program_path.h"
+#include "base/sizes.h"
 #include "tracelib/trace.h"
 
 #ifndef LOAD_LIBRARY_SEARCH_APPLICATION_DIR
@@ -13,29 +13,41 @@
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
 
+load_library_function g_load_library = LoadLibraryExA;
+
 namespace {
 
-// Loads the library from the executable's folder, then System32; never from
+// A loader without the search flags answers this way.
+bool lacks_search_flags(HMODULE module)
+{
+    return module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER;
+}
+
+// Loads the library from the program's folder, then System32; never from
 // the current directory or PATH, where anyone could plant a DLL that would
 // run inside an elevated installer.
 HMODULE load_difx_library()
 {
-    HMODULE module = LoadLibraryExA(difx_library_name, nullptr,
+    HMODULE module = g_load_library(difx_library_name, nullptr,
                                     LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER)
+    if (!lacks_search_flags(module))
         return module;
 
-    // A loader without the search flags: name the file beside the executable.
-    char path[target_size + sizeof difx_library_name];
-    uint32_t len = get_program_file_path(path, target_size);
-    if (len == 0)
+    // A loader without the search flags: name each file in full, so no
+    // search path takes part.
+    char path[path_buffer_size];
+    uint32_t len = get_program_file_path(path, sizeof path);
+    if (len != 0 && path_beside(path, difx_library_name, path, sizeof path)) {
+        module = g_load_library(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        if (module != nullptr)
+            return module;
+    }
+    UINT system_len = GetSystemDirectoryA(path, sizeof path);
+    if (system_len == 0 || system_len + 1 + sizeof difx_library_name > sizeof path)
         return nullptr;
-    path[len] = '\0';
-    char* separator = strrchr(path, '\\');
-    if (separator == nullptr)
-        return nullptr;
-    memcpy(separator + 1, difx_library_name, sizeof difx_library_name);
-    return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    path[system_len] = '\\';
+    memcpy(path + system_len + 1, difx_library_name, sizeof difx_library_name);
+    return g_load_library(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 template <typename Entry>
@@ -50,22 +62,20 @@ HMODULE bind_difx_library(DifxEntryPoints* entry_points)
 {
     HMODULE module = load_difx_library();
     if (module == nullptr) {
-        if (g_debug_trace)
-            trace_message("Load library failed, make sure %s is in the same directory", difx_library_name);
+        TRACE_STEP("Load library failed, make sure %s is in the same directory", difx_library_name);
         return nullptr;
     }
 
-    entry_points->preinstall = bind_entry<difx_preinstall_entry>(module, "DriverPackagePreinstallA");
-    entry_points->install = bind_entry<difx_install_entry>(module, "DriverPackageInstallA");
-    entry_points->uninstall = bind_entry<difx_uninstall_entry>(module, "DriverPackageUninstallA");
-    entry_points->set_log_callback = bind_entry<difx_set_log_callback_entry>(module, "DIFXAPISetLogCallbackA");
+    entry_points->preinstall = bind_entry<difx_preinstall_entry>(module, difx_preinstall_name);
+    entry_points->install = bind_entry<difx_install_entry>(module, difx_install_name);
+    entry_points->uninstall = bind_entry<difx_uninstall_entry>(module, difx_uninstall_name);
+    entry_points->set_log_callback = bind_entry<difx_set_log_callback_entry>(module, difx_set_log_callback_name);
 
     if (entry_points->preinstall && entry_points->install && entry_points->uninstall &&
         entry_points->set_log_callback)
         return module;
 
-    if (g_debug_trace)
-        trace_message("Get ProcAddr failed, you may get the wrong %s", difx_library_name);
+    TRACE_STEP("Get ProcAddr failed, you may get the wrong %s", difx_library_name);
     FreeLibrary(module);
     return nullptr;
 }

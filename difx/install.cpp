@@ -1,126 +1,117 @@
 #include "difx/procedures.h"
 
-#include "app/globals.h"
 #include "difx/result_names.h"
 #include "tracelib/trace.h"
 
 namespace {
 
-constexpr int staging_attempts = 4;
-constexpr int install_attempts = 3;
-constexpr uint32_t result_already_exists = 183;
-constexpr uint32_t result_no_such_devinst = 0xE000020B;
-
-// Results that make both phases drop silent mode and retry in legacy mode.
-constexpr uint32_t signature_class_codes[] = {
-    0x80092003, // CRYPT_E_FILE_ERROR
-    0x800B0100, // TRUST_E_NOSIGNATURE
-    0x800B0101, // CERT_E_EXPIRED
-    0x800B0109, // CERT_E_UNTRUSTEDROOT
-    0x800B0110, // CERT_E_WRONG_USAGE
-    0xE0000244, // ERROR_SIGNATURE_OSATTRIBUTE_MISMATCH
-    0xE0000303, // ERROR_MISSING_FILE
-    0xE0000304, // ERROR_INVALID_CATALOG_DATA
+// What a phase does after one call of its entry point.
+enum class Next {
+    finish,             // the call's result ends the phase
+    clear_and_retry,    // force-uninstall the staged copy and stage again
+    legacy_and_retry,   // leave silent mode for legacy mode and call again
+    repair_and_retry,   // call again as a repair
+    repair_once,        // one repair call, whose result ends the phase
+    settle_and_repair,  // pause, one repair call, pause; the repair's result ends the phase
 };
 
-bool is_signature_class(uint32_t result)
+struct RetryRule {
+    uint32_t result;
+    Next staging;
+    Next installing;
+};
+
+// Result -> next step, per phase.  The signature and catalog failures, which
+// the names table marks, go to legacy mode in both phases; any other code
+// ends the phase.
+constexpr RetryRule retry_rules[] = {
+    {difx_success, Next::finish, Next::settle_and_repair},
+    {difx_already_exists, Next::clear_and_retry, Next::repair_and_retry},
+    {difx_no_such_devinst, Next::finish, Next::repair_once},
+};
+
+enum Phase { phase_staging, phase_installing, phase_count };
+
+struct PhaseText {
+    const char* entry;      // as the trace names the entry point
+    int attempts;
+    const char* succeeded;  // the phase's closing line on success
+};
+
+constexpr PhaseText phase_texts[phase_count] = {
+    {"DriverPackagePreinstall", 4, "Call DriverPackagePreinstall succeed"},
+    {"DriverPackageInstall", 3, "Call DriverPackageInstall Succeed."},
+};
+
+Next next_step(Phase phase, uint32_t result)
 {
-    for (uint32_t code : signature_class_codes) {
-        if (code == result)
-            return true;
+    for (const RetryRule& rule : retry_rules) {
+        if (rule.result == result)
+            return phase == phase_staging ? rule.staging : rule.installing;
     }
-    return false;
+    return is_signature_failure(result) ? Next::legacy_and_retry : Next::finish;
 }
 
-uint32_t to_legacy_mode(uint32_t flags)
+uint32_t call_entry(Phase phase, const char* inf_path, uint32_t flags, int32_t* need_reboot,
+                    const DifxEntryPoints* entry_points)
 {
-    return (flags & ~DRIVER_PACKAGE_SILENT) | DRIVER_PACKAGE_LEGACY_MODE;
+    if (phase == phase_staging)
+        return entry_points->preinstall(inf_path, flags);
+    return entry_points->install(inf_path, flags, nullptr, need_reboot);
 }
 
-// Staging; on success flags holds the word the installing phase starts from.
-uint32_t stage_package(const char* inf_path, uint32_t* flags, int32_t* need_reboot,
-                       const DifxEntryPoints* entry_points)
+// One phase with its retry budget.  flags is the word the phase starts
+// from; staging leaves in it the word the installing phase starts from.
+uint32_t run_phase(Phase phase, const char* inf_path, uint32_t* flags, int32_t* need_reboot,
+                   const DifxEntryPoints* entry_points)
 {
-    uint32_t result = 0;
-    for (int attempts = staging_attempts;;) {
-        if (g_debug_trace)
-            trace_message("Calling DriverPackagePreinstall with path:%s, flag = %08lx", inf_path,
-                          static_cast<unsigned long>(*flags));
-        result = entry_points->preinstall(inf_path, *flags);
-        if (g_debug_trace)
-            trace_message("DriverPackagePreinstall returned %s", result_code_name(result));
+    const PhaseText& text = phase_texts[phase];
+    uint32_t result = difx_success;
+    bool retry = true;
+    for (int attempts = text.attempts; retry;) {
+        TRACE_STEP("Calling %s with path:%s, flag = %08lx", text.entry, inf_path,
+                   static_cast<unsigned long>(*flags));
+        result = call_entry(phase, inf_path, *flags, need_reboot, entry_points);
+        TRACE_STEP("%s returned %s", text.entry, result_code_name(result));
 
-        if (result == result_already_exists) {
+        retry = false;
+        switch (next_step(phase, result)) {
+        case Next::finish:
+            break;
+        case Next::clear_and_retry:
             // Cleared whatever the uninstall answers; staging is tried again.
             uninstall_package(inf_path, DRIVER_PACKAGE_FORCE, need_reboot, entry_points);
-            if (--attempts > 0)
-                continue;
-            if (g_debug_trace)
-                trace_message("After retry, Previnstall failed with ERROR_ALREADY_EXISTS, assume it success");
-            result = 0;
+            retry = --attempts > 0;
+            if (!retry) {
+                TRACE_STEP("After retry, Previnstall failed with ERROR_ALREADY_EXISTS, assume it success");
+                result = difx_success;
+            }
             break;
-        }
-        if (is_signature_class(result)) {
-            *flags = to_legacy_mode(*flags);
-            if (--attempts > 0)
-                continue;
-        }
-        break;
-    }
-
-    if (result != 0) {
-        if (g_debug_trace)
-            trace_message("Call DriverPackagePreinstall failed: %s", result_code_name(result));
-    } else if (g_debug_trace) {
-        trace_message("Call DriverPackagePreinstall succeed");
-    }
-    return result;
-}
-
-uint32_t install_staged_package(const char* inf_path, uint32_t flags, int32_t* need_reboot,
-                                const DifxEntryPoints* entry_points)
-{
-    uint32_t result = 0;
-    for (int attempts = install_attempts;;) {
-        if (g_debug_trace)
-            trace_message("Calling DriverPackageInstall with path:%s, flag = %08lx", inf_path,
-                          static_cast<unsigned long>(flags));
-        result = entry_points->install(inf_path, flags, nullptr, need_reboot);
-        if (g_debug_trace)
-            trace_message("DriverPackageInstall returned %s", result_code_name(result));
-
-        if (result == 0) {
+        case Next::legacy_and_retry:
+            *flags = (*flags & ~DRIVER_PACKAGE_SILENT) | DRIVER_PACKAGE_LEGACY_MODE;
+            retry = --attempts > 0;
+            break;
+        case Next::repair_and_retry:
+            *flags |= DRIVER_PACKAGE_REPAIR;
+            retry = --attempts > 0;
+            break;
+        case Next::repair_once:
+            *flags |= DRIVER_PACKAGE_REPAIR;
+            result = call_entry(phase, inf_path, *flags, need_reboot, entry_points);
+            break;
+        case Next::settle_and_repair:
             g_difx_pause(difx_pause_ms);
-            flags |= DRIVER_PACKAGE_REPAIR;
-            result = entry_points->install(inf_path, flags, nullptr, need_reboot);
+            *flags |= DRIVER_PACKAGE_REPAIR;
+            result = call_entry(phase, inf_path, *flags, need_reboot, entry_points);
             g_difx_pause(difx_pause_ms);
             break;
         }
-        if (result == result_already_exists) {
-            flags |= DRIVER_PACKAGE_REPAIR;
-            if (--attempts > 0)
-                continue;
-            break;
-        }
-        if (is_signature_class(result)) {
-            flags = to_legacy_mode(flags);
-            if (--attempts > 0)
-                continue;
-            break;
-        }
-        if (result == result_no_such_devinst) {
-            flags |= DRIVER_PACKAGE_REPAIR;
-            result = entry_points->install(inf_path, flags, nullptr, need_reboot);
-        }
-        break;
     }
 
-    if (g_debug_trace) {
-        if (result != 0)
-            trace_message("Call DriverPackageInstall failed: %s", result_code_name(result));
-        else
-            trace_message("Call DriverPackageInstall Succeed.");
-    }
+    if (result != difx_success)
+        TRACE_STEP("Call %s failed: %s", text.entry, result_code_name(result));
+    else
+        TRACE_STEP("%s", text.succeeded);
     return result;
 }
 
@@ -129,8 +120,8 @@ uint32_t install_staged_package(const char* inf_path, uint32_t flags, int32_t* n
 uint32_t install_package(const char* inf_path, uint32_t flags, int32_t* need_reboot,
                          const DifxEntryPoints* entry_points)
 {
-    uint32_t result = stage_package(inf_path, &flags, need_reboot, entry_points);
-    if (result != 0)
+    uint32_t result = run_phase(phase_staging, inf_path, &flags, need_reboot, entry_points);
+    if (result != difx_success)
         return result;
-    return install_staged_package(inf_path, flags, need_reboot, entry_points);
+    return run_phase(phase_installing, inf_path, &flags, need_reboot, entry_points);
 }

@@ -1,6 +1,5 @@
 #include "difx/difx_api.h"
 
-#include "app/globals.h"
 #include "tracelib/trace.h"
 
 void __cdecl difx_log_sink(uint32_t event, uint32_t error, const char* description, void* /*context*/)

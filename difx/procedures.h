@@ -4,13 +4,14 @@
 #include <stdint.h>
 
 #include "difx/difx_api.h"
+#include "tracelib/wrappers.h"
 
 // The procedures' fixed pause.
 constexpr uint32_t difx_pause_ms = 1000;
 
 // How the procedures pause: sleep_ms, unless a test counts the pauses.
 using pause_function = void (*)(uint32_t milliseconds);
-extern pause_function g_difx_pause;
+inline pause_function g_difx_pause = sleep_ms;
 
 // Uninstalls the package with its files, silently; repairs and retries
 // when the library reports a missing file.  Returns the library's result.

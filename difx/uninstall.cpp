@@ -1,45 +1,36 @@
 #include "difx/procedures.h"
 
-#include "app/globals.h"
 #include "difx/result_names.h"
 #include "tracelib/trace.h"
-#include "tracelib/wrappers.h"
-
-pause_function g_difx_pause = sleep_ms;
 
 namespace {
 constexpr int uninstall_attempts = 3;
-constexpr uint32_t result_file_not_found = 2;
 } // namespace
 
 uint32_t uninstall_package(const char* inf_path, uint32_t flags, int32_t* need_reboot,
                            const DifxEntryPoints* entry_points)
 {
-    if (g_debug_trace)
-        trace_message("Call DriverPackageUninstall with\n    Path: %s\n   Flag: %08X\n", inf_path,
-                      static_cast<unsigned>(flags));
+    TRACE_STEP("Call DriverPackageUninstall with\n    Path: %s\n   Flag: %08X\n", inf_path,
+               static_cast<unsigned>(flags));
 
     const uint32_t uninstall_flags = flags | DRIVER_PACKAGE_SILENT | DRIVER_PACKAGE_DELETE_FILES;
     for (int attempts = uninstall_attempts; attempts > 0;) {
         --attempts;
         uint32_t result = entry_points->uninstall(inf_path, uninstall_flags, nullptr, need_reboot);
-        if (result == result_file_not_found) {
-            if (g_debug_trace)
-                trace_message("Uninstall failed because file missing, now try to install/repare it first.");
+        if (result == difx_file_not_found) {
+            TRACE_STEP("Uninstall failed because file missing, now try to install/repare it first.");
             // The repair's own result only shows in the next uninstall.
             entry_points->install(inf_path, flags | DRIVER_PACKAGE_REPAIR, nullptr, need_reboot);
             g_difx_pause(difx_pause_ms);
             continue;
         }
         if (result == 0) {
-            if (g_debug_trace)
-                trace_message("Call DriverPackageUninstall Succeed.");
+            TRACE_STEP("Call DriverPackageUninstall Succeed.");
             g_difx_pause(difx_pause_ms);
             return 0;
         }
-        if (g_debug_trace)
-            trace_message("Call DriverPackageUninstall failed: %s", result_code_name(result));
+        TRACE_STEP("Call DriverPackageUninstall failed: %s", result_code_name(result));
         return result;
     }
-    return result_file_not_found;
+    return difx_file_not_found;
 }

@@ -12,6 +12,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "base/program_path.h"
+#include "base/sizes.h"
+#include "difx/difx_interface.h"
+
 namespace {
 
 constexpr char plan_name[] = "difx-plan.txt";
@@ -19,8 +23,6 @@ constexpr char journal_name[] = "difx-journal.txt";
 
 enum Entry { entry_preinstall, entry_install, entry_uninstall, entry_count };
 constexpr const char* entry_names[entry_count] = {"preinstall", "install", "uninstall"};
-
-using log_callback = void(__cdecl*)(uint32_t event, uint32_t error, const char* description, void* context);
 
 constexpr int max_results = 64;
 constexpr int max_logs = 64;
@@ -54,30 +56,22 @@ HMODULE g_module = nullptr;
 CRITICAL_SECTION g_lock;
 Plan g_plan;
 int g_calls[entry_count];
-log_callback g_callback = nullptr;
+difx_log_callback g_callback = nullptr;
 void* g_context = nullptr;
 
-// Path of a file beside this DLL.
-bool beside_module(const char* name, char* out, size_t capacity)
+// Path of a file beside this DLL, into out (path_buffer_size bytes).
+bool beside_module(const char* name, char* out)
 {
-    DWORD len = GetModuleFileNameA(g_module, out, static_cast<DWORD>(capacity));
-    if (len == 0 || len >= capacity)
+    DWORD len = GetModuleFileNameA(g_module, out, path_buffer_size);
+    if (len == 0 || len >= path_buffer_size)
         return false;
-    char* separator = strrchr(out, '\\');
-    if (separator == nullptr)
-        return false;
-    size_t folder_len = static_cast<size_t>(separator + 1 - out);
-    size_t name_len = strlen(name);
-    if (folder_len + name_len >= capacity)
-        return false;
-    memcpy(separator + 1, name, name_len + 1);
-    return true;
+    return path_beside(out, name, out, path_buffer_size) != 0;
 }
 
 void journal(const char* format, ...)
 {
-    char path[MAX_PATH * 2];
-    if (!beside_module(journal_name, path, sizeof path))
+    char path[path_buffer_size];
+    if (!beside_module(journal_name, path))
         return;
     LARGE_INTEGER now, frequency;
     QueryPerformanceCounter(&now);
@@ -227,12 +221,25 @@ void load_plan()
     g_plan.loaded = true;
     g_plan.valid = true;
 
-    char path[MAX_PATH * 2];
-    if (!beside_module(plan_name, path, sizeof path))
+    // Only a plan that is not there means "every call succeeds"; a plan
+    // that cannot be found or read is a broken plan.
+    char path[path_buffer_size];
+    if (!beside_module(plan_name, path)) {
+        snprintf(g_plan.error, sizeof g_plan.error, "%s: the folder of this library is not known", plan_name);
+        g_plan.valid = false;
         return;
+    }
     FILE* file = fopen(path, "rb");
-    if (file == nullptr)
-        return;  // no plan: every call succeeds
+    if (file == nullptr) {
+        DWORD attributes = GetFileAttributesA(path);
+        DWORD error = GetLastError();
+        if (attributes == INVALID_FILE_ATTRIBUTES && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
+            return;
+        snprintf(g_plan.error, sizeof g_plan.error, "%s cannot be opened", path);
+        g_plan.valid = false;
+        journal("plan-error\t%s", g_plan.error);
+        return;
+    }
     char line[1024];
     int line_number = 0;
     while (fgets(line, sizeof line, file) != nullptr) {
@@ -260,10 +267,10 @@ void deliver(uint32_t event, uint32_t error, const char* text)
         g_callback(event, error, text, g_context);
 }
 
-uint32_t answer_unlocked(Entry entry, const char* inf_path, uint32_t flags, const void* info, BOOL* reboot);
+uint32_t answer_unlocked(Entry entry, const char* inf_path, uint32_t flags, const void* info, int32_t* reboot);
 
 // One call of an entry point: its planned result and log events.
-uint32_t answer(Entry entry, const char* inf_path, uint32_t flags, const void* info, BOOL* reboot)
+uint32_t answer(Entry entry, const char* inf_path, uint32_t flags, const void* info, int32_t* reboot)
 {
     EnterCriticalSection(&g_lock);
     uint32_t result = answer_unlocked(entry, inf_path, flags, info, reboot);
@@ -271,7 +278,7 @@ uint32_t answer(Entry entry, const char* inf_path, uint32_t flags, const void* i
     return result;
 }
 
-uint32_t answer_unlocked(Entry entry, const char* inf_path, uint32_t flags, const void* info, BOOL* reboot)
+uint32_t answer_unlocked(Entry entry, const char* inf_path, uint32_t flags, const void* info, int32_t* reboot)
 {
     load_plan();
     int call = ++g_calls[entry];
@@ -302,7 +309,7 @@ uint32_t answer_unlocked(Entry entry, const char* inf_path, uint32_t flags, cons
         result = g_plan.results[entry][call <= count ? call - 1 : count - 1];
     bool reboot_set = false;
     if (result.reboot && reboot != nullptr) {
-        *reboot = TRUE;
+        *reboot = 1;
         reboot_set = true;
     }
     journal("%s\t0x%08X\tinfo=%s\treboot=%s\tresult=0x%08X\treboot_set=%d\t%s", entry_names[entry],
@@ -315,25 +322,25 @@ uint32_t answer_unlocked(Entry entry, const char* inf_path, uint32_t flags, cons
 
 extern "C" {
 
-__declspec(dllexport) DWORD WINAPI DriverPackagePreinstallA(const char* inf_path, DWORD flags)
+__declspec(dllexport) uint32_t WINAPI DriverPackagePreinstallA(const char* inf_path, uint32_t flags)
 {
     return answer(entry_preinstall, inf_path, flags, nullptr, nullptr);
 }
 
-__declspec(dllexport) DWORD WINAPI DriverPackageInstallA(const char* inf_path, DWORD flags, const void* info,
-                                                         BOOL* reboot)
+__declspec(dllexport) uint32_t WINAPI DriverPackageInstallA(const char* inf_path, uint32_t flags, const void* info,
+                                                            int32_t* reboot)
 {
     return answer(entry_install, inf_path, flags, info, reboot);
 }
 
-__declspec(dllexport) DWORD WINAPI DriverPackageUninstallA(const char* inf_path, DWORD flags, const void* info,
-                                                           BOOL* reboot)
+__declspec(dllexport) uint32_t WINAPI DriverPackageUninstallA(const char* inf_path, uint32_t flags, const void* info,
+                                                              int32_t* reboot)
 {
     return answer(entry_uninstall, inf_path, flags, info, reboot);
 }
 
 #ifndef DIFX_DOUBLE_WITHOUT_LOG_CALLBACK
-__declspec(dllexport) void WINAPI DIFXAPISetLogCallbackA(log_callback callback, void* context)
+__declspec(dllexport) void WINAPI DIFXAPISetLogCallbackA(difx_log_callback callback, void* context)
 {
     EnterCriticalSection(&g_lock);
     g_callback = callback;
@@ -354,6 +361,13 @@ __declspec(dllexport) void WINAPI DIFXAPISetLogCallbackA(log_callback callback, 
 #endif
 
 } // extern "C"
+
+DIFX_CHECK_EXPORT(DriverPackagePreinstallA, difx_preinstall_entry);
+DIFX_CHECK_EXPORT(DriverPackageInstallA, difx_install_entry);
+DIFX_CHECK_EXPORT(DriverPackageUninstallA, difx_uninstall_entry);
+#ifndef DIFX_DOUBLE_WITHOUT_LOG_CALLBACK
+DIFX_CHECK_EXPORT(DIFXAPISetLogCallbackA, difx_set_log_callback_entry);
+#endif
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved)
 {

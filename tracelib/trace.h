@@ -12,6 +12,19 @@
 #define TRACE_PRINTF_FORMAT(fmt, first)
 #endif
 
+// Non-zero when /d was given: gates every trace line of the operations (the
+// command-line echo is the one line traced without it).
+extern int32_t g_debug_trace;
+
+// Traces one step of an operation while /d is given.  The arguments are
+// evaluated only then, so a result code is named only on a traced run and
+// tracing never changes calls, pauses or results.
+#define TRACE_STEP(...)                                                                             \
+    do {                                                                                            \
+        if (g_debug_trace)                                                                          \
+            trace_message(__VA_ARGS__);                                                             \
+    } while (0)
+
 // Formats one line printf-style and delivers it.
 void trace_message(const char* format, ...) TRACE_PRINTF_FORMAT(1, 2);
 

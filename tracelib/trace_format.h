@@ -15,12 +15,6 @@ constexpr size_t trace_line_max = 4094;
 constexpr size_t trace_text_buffer_size = trace_line_max + 1;
 constexpr size_t trace_viewer_buffer_size = trace_line_max + 2;
 
-// Tag carried in dwData of every viewer message: 'CRVN'.
-constexpr uint32_t trace_viewer_tag = 0x4352564E;
-
-// Title by which the viewer's top-level window is found.
-constexpr char trace_viewer_title[] = "Corvane By Ledrik";
-
 // Formats into out (capacity bytes, at least 1) and returns the length of
 // what stands there: the whole line, or the first capacity - 1 characters
 // of a longer one.  Never writes past out.

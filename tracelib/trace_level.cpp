@@ -1,5 +1,7 @@
 #include "tracelib/trace.h"
 
+int32_t g_debug_trace = 0;
+
 namespace {
 int32_t trace_level = 1;
 }

@@ -1,6 +1,7 @@
 // Delivery of trace lines to the debugger output and the viewer window.
 #include "tracelib/trace.h"
 #include "tracelib/trace_format.h"
+#include "tracelib/viewer_channel.h"
 
 #include <windows.h>
 

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "tracelib/viewer_channel.h"
+
 namespace {
 
-constexpr char window_title[] = "Corvane By Ledrik";
 constexpr char window_class[] = "CorvaneViewer";
-constexpr ULONG_PTR viewer_tag = 0x4352564E;  // 'CRVN'
 constexpr UINT drain_message = WM_APP + 1;
 
 enum ControlId { id_list = 100, id_copy, id_clear, id_save };
@@ -158,7 +158,7 @@ void save_as()
         return;
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        MessageBoxA(g_viewer.window, "The file cannot be written.", window_title, MB_OK | MB_ICONWARNING);
+        MessageBoxA(g_viewer.window, "The file cannot be written.", trace_viewer_title, MB_OK | MB_ICONWARNING);
         return;
     }
     write_all(file, all_text());
@@ -203,7 +203,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         return 0;
     case WM_COPYDATA: {
         const COPYDATASTRUCT* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
-        if (data == nullptr || data->dwData != viewer_tag)
+        if (data == nullptr || data->dwData != trace_viewer_tag)
             return FALSE;
         // Exactly cbData bytes: the sender appends no NUL.
         Line line;
@@ -282,7 +282,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
         g_viewer.log = CreateFileA(log_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
         if (g_viewer.log == INVALID_HANDLE_VALUE) {
-            MessageBoxA(nullptr, ("Cannot open the log file " + log_path).c_str(), window_title,
+            MessageBoxA(nullptr, ("Cannot open the log file " + log_path).c_str(), trace_viewer_title,
                         MB_OK | MB_ICONERROR);
             return 2;
         }
@@ -296,7 +296,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = window_class;
     RegisterClassA(&wc);
-    g_viewer.window = CreateWindowExA(0, window_class, window_title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+    g_viewer.window = CreateWindowExA(0, window_class, trace_viewer_title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                       CW_USEDEFAULT, 800, 500, nullptr, nullptr, instance, nullptr);
     if (g_viewer.window == nullptr)
         return 1;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/options.h"
+#include "base/program_path.h"
 #include "app/tokens.h"
 
 namespace {
@@ -175,6 +176,24 @@ TEST(ProgramPath, ResolveLeavesAbsolutePathsAndMendsRelativeOnes)
     strcpy(path, "\\pkg\\x.inf");
     EXPECT_EQ(resolve_beside_program(path), 1);
     EXPECT_EQ(std::string(path), program_dir() + "\\pkg\\x.inf");  // doubled backslash, as intended
+}
+
+uint32_t unknown_program_path(char*, uint32_t)
+{
+    return 0;
+}
+
+TEST(ProgramPath, UnknownProgramPathRefusesARelativeInfOnly)
+{
+    program_path_function platform = g_program_path;
+    g_program_path = unknown_program_path;
+    ParseResult relative = parse("/i x.inf");
+    ParseResult absolute = parse("/u C:\\x.inf");
+    ParseResult clean = parse("/c PCI\\X");
+    g_program_path = platform;
+    EXPECT_EQ(relative.ok, 0);
+    EXPECT_EQ(absolute.ok, 1);
+    EXPECT_EQ(clean.ok, 1);
 }
 
 } // namespace

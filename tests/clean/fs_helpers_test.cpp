@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
 #include "clean/fs_helpers.h"
 #include "support/test_files.h"
 #include "support/viewer_window.h"
+#include "tracelib/trace.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ protected:
     void SetUp() override
     {
         dir = fresh_work_folder(testing::UnitTest::GetInstance()->current_test_info()->name());
-        before_ = dev_temp_dirs();
+        before_ = dev_temp_entries();
         viewer.reset(new ViewerWindow());
         g_debug_trace = 1;
     }
@@ -30,7 +30,7 @@ protected:
     {
         g_debug_trace = 0;
         viewer.reset();
-        EXPECT_EQ(dev_temp_dirs(), before_) << "a temporary directory was left behind";
+        EXPECT_EQ(dev_temp_entries(), before_) << "a temporary file or folder was left behind";
         remove_tree(dir);
     }
     std::vector<std::string> lines()

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
 #include "clean/clean.h"
 #include "difx/scripted_library.h"
 #include "support/test_files.h"
 #include "support/viewer_window.h"
+#include "tracelib/trace.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ protected:
     {
         remove_tree(system_dir() + "\\DriverStore");
         ASSERT_TRUE(make_dirs(store));
-        before_ = dev_temp_dirs();
+        before_ = dev_temp_entries();
         entry_points = use_script(&script);
         script.on_uninstall = [this](const char* inf) {
             std::string path = inf;
@@ -52,8 +52,9 @@ protected:
     {
         viewer.reset();
         end_script();
+        EXPECT_EQ(script.bad_arguments, 0) << "every uninstall gets no information and a reboot flag";
         g_debug_trace = 0;
-        EXPECT_EQ(dev_temp_dirs(), before_) << "a temporary directory was left behind";
+        EXPECT_EQ(dev_temp_entries(), before_) << "a temporary file or folder was left behind";
         remove_tree(system_dir() + "\\DriverStore");
     }
     void add_package(const std::string& name, const std::string& inf_text)

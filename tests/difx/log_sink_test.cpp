@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
 #include "difx/difx_api.h"
 #include "support/viewer_window.h"
+#include "tracelib/trace.h"
 
 namespace {
 

@@ -4,12 +4,23 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
+#include "difx/named_results.h"
 #include "difx/procedures.h"
 #include "difx/scripted_library.h"
 #include "support/viewer_window.h"
+#include "tracelib/trace.h"
 
 namespace {
+
+// Whatever a case does, the real pause and a quiet trace come back after it.
+class Procedures : public testing::Test {
+protected:
+    void TearDown() override
+    {
+        end_script();
+        g_debug_trace = 0;
+    }
+};
 
 constexpr uint32_t sig_expired = 0x800B0101;
 constexpr uint32_t sig_nosignature = 0x800B0100;
@@ -89,7 +100,7 @@ const UninstallCase uninstall_cases[] = {
     {0x36, {2, 2, 2}, "U36 I37 P U36 I37 P U36 I37 P", 2},
 };
 
-TEST(UninstallPackage, CallTable)
+TEST_F(Procedures, UninstallCallTable)
 {
     int row = 0;
     for (const UninstallCase& c : uninstall_cases) {
@@ -101,7 +112,7 @@ TEST(UninstallPackage, CallTable)
     }
 }
 
-TEST(UninstallPackage, Lines)
+TEST_F(Procedures, UninstallLines)
 {
     const std::string header = "Call DriverPackageUninstall with\n    Path: C:\\pkg\\x.inf\n   Flag: 00000004\n";
     const std::string missing = "Uninstall failed because file missing, now try to install/repare it first.";
@@ -122,9 +133,10 @@ struct InstallCase {
     std::vector<uint32_t> install;
     const char* calls;  // S = preinstall, I = install, U = uninstall, with flag words; P = pause
     uint32_t result;
+    std::vector<uint32_t> uninstall = {0, 0, 0, 0};  // the clearing uninstalls' results
 };
 
-// The clearing uninstalls always succeed here (U26 then its pause).
+// The clearing uninstalls succeed (U26 then its pause) unless a case says otherwise.
 const InstallCase install_cases[] = {
     {"all succeed", 0, {0}, {0, 0}, "S0 I0 P I1 P", 0},
     {"183 four times in staging", 0, {183, 183, 183, 183}, {0, 0},
@@ -146,18 +158,34 @@ const InstallCase install_cases[] = {
     {"183, a signature code, then 0", 2, {0}, {183, sig_expired, 0, 0}, "S2 I2 I3 I11 P I11 P", 0},
     {"183, 183, then a signature code", 0, {0}, {183, 183, sig_nosignature}, "S0 I0 I1 I1", sig_nosignature},
     {"an unknown code in installing", 0, {0}, {0x1234}, "S0 I0", 0x1234},
+    {"183 while the clearing uninstalls fail", 0, {183, 183, 0}, {0, 0}, "S0 U26 S0 U26 S0 I0 P I1 P", 0, {5, 5}},
 };
 
-TEST(InstallPackage, CallTable)
+TEST_F(Procedures, InstallCallTable)
 {
     for (const InstallCase& c : install_cases) {
-        ProcedureRun r = run_both_ways(Procedure::install, c.flags, c.preinstall, c.install, {0, 0, 0, 0});
+        ProcedureRun r = run_both_ways(Procedure::install, c.flags, c.preinstall, c.install, c.uninstall);
         EXPECT_EQ(join_calls(r.calls), c.calls) << c.what;
         EXPECT_EQ(r.result, c.result) << c.what;
     }
 }
 
-TEST(InstallPackage, LinesWhenAllSucceed)
+TEST_F(Procedures, EverySignatureFailureSwitchesBothPhasesToLegacyMode)
+{
+    for (const NamedResult& c : named_results) {
+        ProcedureRun staging = run(Procedure::install, 2, {c.code, 0}, {0, 0}, {}, false);
+        ProcedureRun installing = run(Procedure::install, 2, {0}, {c.code, 0, 0}, {}, false);
+        if (c.signature) {
+            EXPECT_EQ(join_calls(staging.calls), "S2 S10 I10 P I11 P") << c.name;
+            EXPECT_EQ(join_calls(installing.calls), "S2 I2 I10 P I11 P") << c.name;
+        } else if (c.code != 0 && c.code != 183 && c.code != no_such_devinst) {
+            EXPECT_EQ(join_calls(staging.calls), "S2") << c.name;
+            EXPECT_EQ(join_calls(installing.calls), "S2 I2") << c.name;
+        }
+    }
+}
+
+TEST_F(Procedures, InstallLinesWhenAllSucceed)
 {
     ProcedureRun r = run(Procedure::install, 0x10, {0}, {0, 0}, {}, true);
     EXPECT_EQ(r.lines, (std::vector<std::string>{
@@ -170,7 +198,7 @@ TEST(InstallPackage, LinesWhenAllSucceed)
                        }));
 }
 
-TEST(InstallPackage, LinesOfRetriesAndFailures)
+TEST_F(Procedures, InstallLinesOfRetriesAndFailures)
 {
     ProcedureRun staged = run(Procedure::install, 0, {183, 183, 183, 183}, {0, 0}, {0, 0, 0, 0}, true);
     // Each clearing uninstall traces its two lines; the last comes before the assumption.

@@ -26,6 +26,15 @@ void record(char letter, uint32_t flags, const char* inf)
     g_script->inf_paths.push_back(inf);
 }
 
+// No installer information, and always a reboot flag to write to: the one
+// expected, or any at all when no address is expected.
+void count_bad_arguments(const void* info, int32_t* reboot)
+{
+    if (info != nullptr || reboot == nullptr ||
+        (g_script->expected_reboot != nullptr && reboot != g_script->expected_reboot))
+        ++g_script->bad_arguments;
+}
+
 uint32_t WINAPI scripted_preinstall(const char* inf, uint32_t flags)
 {
     record('S', flags, inf);
@@ -35,8 +44,7 @@ uint32_t WINAPI scripted_preinstall(const char* inf, uint32_t flags)
 uint32_t WINAPI scripted_install(const char* inf, uint32_t flags, const void* info, int32_t* reboot)
 {
     record('I', flags, inf);
-    if (info != nullptr || reboot != g_script->expected_reboot)
-        ++g_script->bad_arguments;
+    count_bad_arguments(info, reboot);
     return next_result(g_script->install_results, &g_used[1]);
 }
 
@@ -45,8 +53,7 @@ uint32_t WINAPI scripted_uninstall(const char* inf, uint32_t flags, const void* 
     record('U', flags, inf);
     if (g_script->on_uninstall)
         g_script->on_uninstall(inf);
-    if (info != nullptr || reboot != g_script->expected_reboot)
-        ++g_script->bad_arguments;
+    count_bad_arguments(info, reboot);
     return next_result(g_script->uninstall_results, &g_used[2]);
 }
 

@@ -17,8 +17,8 @@ struct ScriptedLibrary {
     // Calls and pauses in order: "S<flags>" preinstall, "I<flags>" install,
     // "U<flags>" uninstall (flags in hex), "P" a pause of 1000 ms.
     std::vector<std::string> calls;
-    int32_t* expected_reboot = nullptr;
-    int bad_arguments = 0;  // calls with a non-null info or another reboot address
+    int32_t* expected_reboot = nullptr;  // null: any reboot address but null
+    int bad_arguments = 0;  // calls with a non-null info, a null or another reboot address
     std::vector<std::string> inf_paths;
     std::function<void(const char* inf_path)> on_uninstall;  // runs inside each uninstall call
 };

@@ -20,12 +20,12 @@ protected:
     {
         remove_tree(system_dir() + "\\DriverStore");
         remove_tree(system_dir() + "\\DRVSTORE");
-        before_ = dev_temp_dirs();
+        before_ = dev_temp_entries();
     }
     void TearDown() override
     {
         set_windows_version(nullptr);
-        EXPECT_EQ(dev_temp_dirs(), before_) << "a temporary directory was left behind";
+        EXPECT_EQ(dev_temp_entries(), before_) << "a temporary file or folder was left behind";
         remove_tree(system_dir() + "\\DriverStore");
         remove_tree(system_dir() + "\\DRVSTORE");
     }

@@ -2,11 +2,12 @@
 
 #include <string.h>
 
+#include "app/usage.h"
+
 #include <memory>
 
 namespace {
 
-constexpr char usage_caption[] = "Tavenor usage";
 constexpr DWORD poll_ms = 20;
 
 std::string window_text(HWND window)

@@ -26,11 +26,11 @@ protected:
     {
         remove_tree(system_dir() + "\\DriverStore");
         make_dirs(store);
-        before_ = dev_temp_dirs();
+        before_ = dev_temp_entries();
     }
     void TearDown() override
     {
-        EXPECT_EQ(dev_temp_dirs(), before_) << "a temporary directory was left behind";
+        EXPECT_EQ(dev_temp_entries(), before_) << "a temporary file or folder was left behind";
         remove_tree(system_dir() + "\\DriverStore");
     }
     void add_package(const std::string& name)

@@ -10,6 +10,7 @@
 #include "app/usage.h"
 #include "e2e/stage.h"
 #include "support/test_files.h"
+#include "tracelib/viewer_channel.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ TEST(FrontEnd, RefusedCommandLinesShowTheUsageBox)
         EXPECT_EQ(r.exit_code, 3u) << c.what;
         EXPECT_FALSE(r.crashed) << c.what;
         EXPECT_EQ(r.usage_boxes, 1) << c.what;
-        EXPECT_EQ(r.usage_caption, "Tavenor usage") << c.what;
+        EXPECT_EQ(r.usage_caption, usage_caption) << c.what;
         EXPECT_EQ(r.usage_text, usage_text()) << c.what;
         EXPECT_EQ(r.usage_buttons, std::vector<std::string>{"OK"}) << c.what;
         EXPECT_TRUE(r.usage_has_icon) << c.what;
@@ -87,7 +88,7 @@ TEST(FrontEnd, EchoGoesToBothPlacesWithPercentSignsAsTheyStand)
     EXPECT_FALSE(r.crashed);
     EXPECT_EQ(r.debug_strings, (std::vector<std::string>{tail, "\n", "\n", "\n"}));
     ASSERT_EQ(r.viewer_messages.size(), 2u);
-    EXPECT_EQ(r.viewer_messages[0].tag, 0x4352564Eu);
+    EXPECT_EQ(r.viewer_messages[0].tag, trace_viewer_tag);
     EXPECT_EQ(r.viewer_messages[0].size, tail.size());
     EXPECT_EQ(r.viewer_messages[0].bytes, tail);
     EXPECT_EQ(r.viewer_messages[1].size, 1u);

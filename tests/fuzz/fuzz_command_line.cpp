@@ -6,6 +6,7 @@
 
 #include "app/command_options.h"
 #include "app/options.h"
+#include "base/program_path.h"
 #include "app/tokens.h"
 
 namespace {

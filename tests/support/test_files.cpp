@@ -102,15 +102,9 @@ std::string temp_folder()
     return std::string(path, len);
 }
 
-std::vector<std::string> dev_temp_dirs()
+std::vector<std::string> dev_temp_entries()
 {
-    std::vector<std::string> dirs;
-    std::string folder = temp_folder();
-    for (const std::string& name : list_names(folder + "Dev*")) {
-        if (dir_exists(folder + name))
-            dirs.push_back(name);
-    }
-    return dirs;
+    return list_names(temp_folder() + "Dev*");
 }
 
 std::string fresh_work_folder(const std::string& name)

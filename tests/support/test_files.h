@@ -15,8 +15,8 @@ std::vector<std::string> list_names(const std::string& pattern); // bare names, 
 
 // The user's temporary folder, with a trailing backslash.
 std::string temp_folder();
-// Names of the "Dev*" directories in the temporary folder.
-std::vector<std::string> dev_temp_dirs();
+// Names of the "Dev*" files and folders in the temporary folder.
+std::vector<std::string> dev_temp_entries();
 
 // A fresh, empty folder for one test under the test program's folder.
 std::string fresh_work_folder(const std::string& name);

@@ -1,8 +1,9 @@
 #include "support/viewer_window.h"
 
+#include "tracelib/viewer_channel.h"
+
 namespace {
 constexpr char window_class[] = "TavenorTestViewer";
-constexpr char window_title[] = "Corvane By Ledrik";
 
 void register_class()
 {
@@ -50,7 +51,7 @@ ViewerWindow::~ViewerWindow()
 
 void ViewerWindow::create_window()
 {
-    window_ = CreateWindowExA(0, window_class, window_title, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+    window_ = CreateWindowExA(0, window_class, trace_viewer_title, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
                               GetModuleHandleA(nullptr), nullptr);
     SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(window_proc));

@@ -6,6 +6,7 @@
 #include "support/viewer_window.h"
 #include "tracelib/trace.h"
 #include "tracelib/trace_format.h"
+#include "tracelib/viewer_channel.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ protected:
     {
         std::vector<std::string> out;
         for (const ViewerMessage& m : viewer.messages()) {
-            EXPECT_EQ(m.tag, 0x4352564Eu);
+            EXPECT_EQ(m.tag, trace_viewer_tag);
             EXPECT_EQ(m.size, m.bytes.size());
             out.push_back(m.bytes);
         }

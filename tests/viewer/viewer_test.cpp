@@ -9,6 +9,7 @@
 
 #include "e2e/stage.h"
 #include "support/test_files.h"
+#include "tracelib/viewer_channel.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ public:
                             &process_))
             return;
         for (int i = 0; i < 500 && window_ == nullptr; ++i) {
-            HWND found = FindWindowA(nullptr, "Corvane By Ledrik");
+            HWND found = FindWindowA(nullptr, trace_viewer_title);
             DWORD owner = 0;
             if (found != nullptr)
                 GetWindowThreadProcessId(found, &owner);
@@ -92,16 +93,16 @@ TEST(Viewer, TakesExactlyCbDataBytesAndIgnoresOtherTags)
     ASSERT_NE(viewer.window(), nullptr);
     DWORD elapsed = 0;
     const char bytes[] = "abcXYZ";
-    EXPECT_TRUE(send(viewer.window(), 0x4352564E, bytes, 3, &elapsed));
+    EXPECT_TRUE(send(viewer.window(), trace_viewer_tag, bytes, 3, &elapsed));
     EXPECT_FALSE(send(viewer.window(), 0x12345678, "other tag", 9, &elapsed));
-    EXPECT_TRUE(send(viewer.window(), 0x4352564E, "", 0, &elapsed));
-    EXPECT_TRUE(send(viewer.window(), 0x4352564E, "two\nlines", 9, &elapsed));
+    EXPECT_TRUE(send(viewer.window(), trace_viewer_tag, "", 0, &elapsed));
+    EXPECT_TRUE(send(viewer.window(), trace_viewer_tag, "two\nlines", 9, &elapsed));
     // A burst answered at once, each message well within a sender's patience.
     DWORD slowest = 0;
     std::string expected = "abc\n\ntwo\nlines\n";
     for (int i = 0; i < 300; ++i) {
         std::string line = "burst line " + std::to_string(i);
-        ASSERT_TRUE(send(viewer.window(), 0x4352564E, line.data(), static_cast<DWORD>(line.size()), &elapsed));
+        ASSERT_TRUE(send(viewer.window(), trace_viewer_tag, line.data(), static_cast<DWORD>(line.size()), &elapsed));
         slowest = elapsed > slowest ? elapsed : slowest;
         expected += line + "\n";
     }

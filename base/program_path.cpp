@@ -1,8 +1,10 @@
-#include "app/options.h"
+#include "base/program_path.h"
 
 #include <windows.h>
 
-uint32_t get_program_file_path(char* buffer, uint32_t capacity)
+namespace {
+
+uint32_t module_file_path(char* buffer, uint32_t capacity)
 {
     DWORD len = GetModuleFileNameA(GetModuleHandleA(nullptr), buffer, capacity);
     // A full buffer means the path was cut (the platform then does not
@@ -10,4 +12,13 @@ uint32_t get_program_file_path(char* buffer, uint32_t capacity)
     if (len == 0 || len >= capacity)
         return 0;
     return len;
+}
+
+} // namespace
+
+program_path_function g_program_path = module_file_path;
+
+uint32_t get_program_file_path(char* buffer, uint32_t capacity)
+{
+    return g_program_path(buffer, capacity);
 }
