@@ -1,6 +1,7 @@
 #include "clean/fs_helpers.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -47,67 +48,90 @@ int file_has_text(const char* path, const InfMatcher* matcher)
     return found;
 }
 
-// Deletes one plain file (or file link).  A read-only copy cannot be
-// deleted as it stands; our own copies keep the attributes of the store's
-// files, so the flag is cleared and the delete tried once more.
-bool delete_entry_file(const char* path, DWORD attributes)
+// The path the platform resolved an open handle to, into out
+// (path_buffer_size bytes); false when it is not known whole.
+bool final_path(HANDLE handle, char* out)
 {
-    if (DeleteFileA(path))
-        return true;
-    if ((attributes & FILE_ATTRIBUTE_READONLY) == 0)
-        return false;
-    if (!SetFileAttributesA(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)))
-        return false;
-    return DeleteFileA(path) != 0;
+    DWORD len = GetFinalPathNameByHandleA(handle, out, path_buffer_size, FILE_NAME_NORMALIZED);
+    return len != 0 && len < path_buffer_size;
 }
 
-int destroy_level(const char* path, int depth)
+// True when file_final names an entry directly inside folder_final.
+bool directly_inside(const char* file_final, const char* folder_final)
 {
-    TRACE_STEP("Destroy path: %s", path);
+    size_t folder_len = strlen(folder_final);
+    if (strlen(file_final) <= folder_len + 1 ||
+        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, file_final, static_cast<int>(folder_len), folder_final,
+                       static_cast<int>(folder_len)) != CSTR_EQUAL)
+        return false;
+    return file_final[folder_len] == '\\' && strchr(file_final + folder_len + 1, '\\') == nullptr;
+}
 
-    if (depth > destroy_depth_max) {
-        // Deeper than any tree this tool makes: left alone, not overflowed.
-        TRACE_STEP("Find %s\\*.* failed", path);
-        return 0;
-    }
-    WIN32_FIND_DATAA entry;
-    HANDLE listing = open_listing(path, "*.*", &entry);
-    if (listing == INVALID_HANDLE_VALUE)
-        return 0;
+// Deletes one file of our own copy.  The file is opened by its name
+// itself, never a link's target, and judged and deleted through that one
+// handle, so nobody can swap the name between the check and the delete.
+// Anything but a plain file that resolves to an entry of the copy itself
+// is left alone: a platform that follows a host's links (Wine does) shows
+// the link's target only in the resolved path.
+bool delete_copied_file(const char* path, const char* folder_final)
+{
+    HANDLE file = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
 
-    int result = 1;
-    do {
-        char entry_path[path_buffer_size];
-        bool fits = join_path(entry_path, path, "\\", entry.cFileName) != 0;
-        bool is_directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        bool is_link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        if (is_directory && is_dot_or_dot_dot(entry.cFileName))
-            continue;
-
-        bool deleted;
-        if (!fits)
-            deleted = false;
-        else if (!is_directory)
-            deleted = delete_entry_file(entry_path, entry.dwFileAttributes);
-        else if (is_link)
-            // A junction or directory link: remove the link, not its target.
-            deleted = RemoveDirectoryA(entry_path) != 0;
-        else
-            deleted = destroy_level(entry_path, depth + 1) != 0;
-
-        if (!deleted) {
-            TRACE_STEP("Delete file %s failed", entry_path);
-            result = 0;
-            break;
+    bool deleted = false;
+    FILE_BASIC_INFO basic;
+    char file_final[path_buffer_size];
+    if (GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
+        (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+        final_path(file, file_final) && directly_inside(file_final, folder_final)) {
+        if (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) {
+            // Copies keep the store's read-only flag, which forbids the
+            // delete.  Zero times mean "leave as they are".
+            basic.CreationTime.QuadPart = 0;
+            basic.LastAccessTime.QuadPart = 0;
+            basic.LastWriteTime.QuadPart = 0;
+            basic.ChangeTime.QuadPart = 0;
+            basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+            if (basic.FileAttributes == 0)
+                basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+            SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
         }
-    } while (FindNextFileA(listing, &entry));
-    FindClose(listing);
-
-    RemoveDirectoryA(path);
-    return result;
+        FILE_DISPOSITION_INFO disposition;
+        disposition.DeleteFile = TRUE;
+        deleted = SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+    }
+    CloseHandle(file);
+    return deleted;
 }
 
 } // namespace
+
+void* private_folder_descriptor()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return nullptr;
+    alignas(TOKEN_OWNER) BYTE owner_buffer[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    BOOL got = GetTokenInformation(token, TokenOwner, owner_buffer, sizeof owner_buffer, &size);
+    CloseHandle(token);
+    char* owner = nullptr;
+    if (!got || !ConvertSidToStringSidA(reinterpret_cast<TOKEN_OWNER*>(owner_buffer)->Owner, &owner))
+        return nullptr;
+
+    char sddl[512];
+    int len = snprintf(sddl, sizeof sddl, "D:P(A;OICI;FA;;;%s)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", owner);
+    LocalFree(owner);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (len < 0 || static_cast<size_t>(len) >= sizeof sddl ||
+        !ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+        return nullptr;
+    return descriptor;
+}
+
 
 bool is_dot_or_dot_dot(const char* name)
 {
@@ -180,10 +204,14 @@ int make_temp_dir(char* output, uint32_t capacity)
 
     SECURITY_ATTRIBUTES attributes;
     attributes.nLength = sizeof attributes;
-    attributes.lpSecurityDescriptor = nullptr;
+    attributes.lpSecurityDescriptor = private_folder_descriptor();
     attributes.bInheritHandle = FALSE;
-    if (!CreateDirectoryA(temp_name, &attributes)) {
-        DWORD error = GetLastError();
+    // Without the descriptor the folder would be open to whoever may write
+    // into the temporary folder: no folder rather than that one.
+    BOOL made = attributes.lpSecurityDescriptor != nullptr && CreateDirectoryA(temp_name, &attributes);
+    DWORD error = GetLastError();
+    LocalFree(attributes.lpSecurityDescriptor);
+    if (!made) {
         TRACE_STEP("Cannot CreateDirectory, GetLastError return %08X", static_cast<unsigned>(error));
         return 0;
     }
@@ -215,7 +243,9 @@ int copy_folder_files(const char* source, const char* destination)
         target_path[0] = '\0';
         bool fits = join_path(source_path, source, "\\", entry.cFileName) &&
                     join_path(target_path, destination, "\\", entry.cFileName);
-        if (!fits || !CopyFileA(source_path, target_path, FALSE)) {
+        // Never over a file that is already there: in a fresh folder of
+        // ours, someone else put it there.
+        if (!fits || !CopyFileA(source_path, target_path, TRUE)) {
             TRACE_STEP("Copy from %s to %s failed", source_path, target_path);
             result = 0;
         }
@@ -226,5 +256,38 @@ int copy_folder_files(const char* source, const char* destination)
 
 int destroy_path(const char* path)
 {
-    return destroy_level(path, 1);
+    TRACE_STEP("Destroy path: %s", path);
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = open_listing(path, "*.*", &entry);
+    if (listing == INVALID_HANDLE_VALUE)
+        return 0;
+
+    // Held open without delete sharing, the folder can be neither renamed
+    // nor replaced while its files go; its resolved path is what each file
+    // must resolve into.
+    char folder_final[path_buffer_size];
+    HANDLE folder = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    bool folder_known = folder != INVALID_HANDLE_VALUE && final_path(folder, folder_final);
+
+    int result = 1;
+    do {
+        bool is_directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (is_directory && is_dot_or_dot_dot(entry.cFileName))
+            continue;
+        // The copy is flat: a folder or a link in it is not ours and stays.
+        bool plain = (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+        char entry_path[path_buffer_size];
+        bool fits = join_path(entry_path, path, "\\", entry.cFileName) != 0;
+        if (!fits || !plain || !folder_known || !delete_copied_file(entry_path, folder_final)) {
+            TRACE_STEP("Delete file %s failed", entry_path);
+            result = 0;
+        }
+    } while (FindNextFileA(listing, &entry));
+    FindClose(listing);
+    if (folder != INVALID_HANDLE_VALUE)
+        CloseHandle(folder);
+
+    RemoveDirectoryA(path);
+    return result;
 }

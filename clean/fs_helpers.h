@@ -7,26 +7,30 @@
 
 #include "base/sizes.h"
 
-// Deepest directory level destroy_path descends to; each level holds about
-// 2.4 KiB of stack, so the walk stays far inside the thread's stack.
-constexpr int destroy_depth_max = 256;
-
 // Looks in folder for the first file matching pattern that has a line
 // containing text; on a match its bare name goes to output (capacity bytes).
 int find_inf_containing(const char* folder, const char* pattern, const char* text, char* output,
                         uint32_t capacity);
 
 // Creates a new, empty directory named by the platform from the prefix
-// "Dev" in the user's temporary folder; its path goes to output, which
-// holds capacity bytes (1024 are always enough).
+// "Dev" in the user's temporary folder, open only to the token's owner,
+// SYSTEM and Administrators; its path goes to output, which holds capacity
+// bytes (1024 are always enough).
 int make_temp_dir(char* output, uint32_t capacity);
 
-// Copies the plain files of source into the existing folder destination.
+// Copies the plain files of source into the existing folder destination;
+// a file of the same name already there fails the copy and stays as it is.
 int copy_folder_files(const char* source, const char* destination);
 
-// Deletes the directory path and everything beneath it.  Links (junctions,
-// symbolic links) are removed themselves, never followed.
+// Deletes a flat copy made by copy_folder_files: each plain file through a
+// handle on the name itself, then the directory.  A folder or link inside
+// is not ours: it stays, is reported, and keeps the directory (result 0).
 int destroy_path(const char* path);
+
+// The security descriptor make_temp_dir gives its directory: the token's
+// owner, SYSTEM and Administrators, protected from inheritance.  Returns
+// nullptr on failure; LocalFree releases it.
+void* private_folder_descriptor();
 
 // "." and "..", by name alone; any other name with a leading dot is ordinary.
 bool is_dot_or_dot_dot(const char* name);

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <string.h>
 
+#include <algorithm>
+#include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "clean/fs_helpers.h"
@@ -125,6 +130,35 @@ TEST_F(FsHelpers, MakeTempDir)
     EXPECT_TRUE(dir_exists(made));
     EXPECT_TRUE(list_names(made + "\\*").empty());
     EXPECT_EQ(lines(), (std::vector<std::string>{"Create temp path...", "Createed: " + made}));
+
+    // The descriptor the folder is made with: protected, three principals.
+    // Wine keeps no descriptors of its own on files, so only this and the
+    // access it maps to file modes can be read back here.
+    void* descriptor = private_folder_descriptor();
+    ASSERT_NE(descriptor, nullptr);
+    char* text = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                                     DACL_SECURITY_INFORMATION, &text, nullptr));
+    std::string sddl = text;
+    LocalFree(text);
+    LocalFree(descriptor);
+    EXPECT_EQ(sddl.compare(0, 4, "D:P("), 0) << sddl;
+    EXPECT_EQ(std::count(sddl.begin(), sddl.end(), '('), 3) << sddl;
+    EXPECT_NE(sddl.find("(A;OICI;FA;;;SY)"), std::string::npos) << sddl;
+    EXPECT_NE(sddl.find("(A;OICI;FA;;;BA)"), std::string::npos) << sddl;
+    EXPECT_EQ(sddl.find(";ID;"), std::string::npos) << sddl;
+
+    PSECURITY_DESCRIPTOR read_back = nullptr;
+    PACL dacl = nullptr;
+    ASSERT_EQ(GetNamedSecurityInfoA(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                    nullptr, &read_back), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(read_back, SDDL_REVISION_1,
+                                                                     DACL_SECURITY_INFORMATION, &text, nullptr));
+    std::string on_disk = text;
+    LocalFree(text);
+    LocalFree(read_back);
+    EXPECT_EQ(on_disk.find(";;;WD)"), std::string::npos) << "everyone has access: " << on_disk;
+    EXPECT_EQ(on_disk.find(";;;BU)"), std::string::npos) << "users have access: " << on_disk;
     RemoveDirectoryA(path);
 }
 
@@ -148,12 +182,25 @@ TEST_F(FsHelpers, CopyFolderFiles)
     write_file(source + "\\b.sys", "bbbb");
     write_file(source + "\\c.cat", "c");
     write_file(source + "\\sub\\inner.txt", "inner");
-    write_file(target + "\\a.inf", "old content");
     EXPECT_EQ(copy_folder_files(source.c_str(), target.c_str()), 1);
     EXPECT_EQ(list_names(target + "\\*"), (std::vector<std::string>{"a.inf", "b.sys", "c.cat"}));
     EXPECT_EQ(read_file(target + "\\a.inf"), "aaa");
     EXPECT_EQ(read_file(target + "\\b.sys"), "bbbb");
     EXPECT_TRUE(lines().empty());
+}
+
+TEST_F(FsHelpers, CopyNeverWritesIntoAFilePlantedBeforeIt)
+{
+    std::string source = dir + "\\src";
+    std::string target = dir + "\\dst";
+    make_dirs(source);
+    make_dirs(target);
+    write_file(source + "\\a.inf", "aaa");
+    write_file(source + "\\b.sys", "bbbb");
+    write_file(target + "\\a.inf", "planted");
+    EXPECT_EQ(copy_folder_files(source.c_str(), target.c_str()), 0);
+    EXPECT_EQ(read_file(target + "\\a.inf"), "planted");
+    EXPECT_EQ(lines(), std::vector<std::string>{"Copy from " + source + "\\a.inf to " + target + "\\a.inf failed"});
 }
 
 TEST_F(FsHelpers, CopyGoesOnAfterAFailedCopy)
@@ -181,28 +228,12 @@ TEST_F(FsHelpers, CopyFromAFolderThatCannotBeListed)
     EXPECT_EQ(lines(), std::vector<std::string>{"Find " + missing + "\\*.* failed"});
 }
 
-TEST_F(FsHelpers, DestroyRemovesEverything)
+TEST_F(FsHelpers, DestroyDeletesThePlainFilesOfTheCopy)
 {
     std::string top = dir + "\\top";
-    make_dirs(top + "\\a\\b\\c");
-    make_dirs(top + "\\empty");
-    make_dirs(top + "\\...");
+    make_dirs(top);
     write_file(top + "\\f1", "1");
     write_file(top + "\\.hidden", "h");
-    write_file(top + "\\a\\f2", "2");
-    write_file(top + "\\a\\b\\c\\f3", "3");
-    EXPECT_EQ(destroy_path(top.c_str()), 1);
-    EXPECT_FALSE(dir_exists(top));
-
-    make_dirs(top);
-    EXPECT_EQ(destroy_path(top.c_str()), 1);
-    EXPECT_FALSE(dir_exists(top));
-}
-
-TEST_F(FsHelpers, DestroyClearsReadOnlyCopies)
-{
-    std::string top = dir + "\\top";
-    make_dirs(top);
     write_file(top + "\\ro.sys", "x");
     SetFileAttributesA((top + "\\ro.sys").c_str(), FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(destroy_path(top.c_str()), 1);
@@ -220,20 +251,88 @@ TEST_F(FsHelpers, DestroyOfAMissingPathOrAPlainFile)
     EXPECT_EQ(read_file(file), "keep");
 }
 
-TEST_F(FsHelpers, DestroyStopsAtAFileItCannotDelete)
+// Runs a command of the host (Wine's way to a Unix symbolic link); false
+// where there is no host shell.
+bool host_shell(const std::string& command)
+{
+    std::string line = "/bin/sh -c \"" + command + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA("Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    WaitForSingleObject(process.hProcess, 10000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+// A link at link_path to target: the platform's own where it makes them,
+// else a host link (Wine's CreateSymbolicLinkA answers TRUE and makes none).
+bool make_link(const std::string& link_path, const std::string& target, bool directory)
+{
+    if (CreateSymbolicLinkA(link_path.c_str(), target.c_str(), directory ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) &&
+        GetFileAttributesA(link_path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    using unix_name_function = char*(CDECL*)(const WCHAR*);
+    auto unix_name = reinterpret_cast<unix_name_function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (unix_name == nullptr)
+        return false;
+    auto to_unix = [unix_name](const std::string& path) {
+        std::wstring wide(path.begin(), path.end());
+        char* name = unix_name(wide.c_str());
+        std::string out = name != nullptr ? name : "";
+        HeapFree(GetProcessHeap(), 0, name);
+        return out;
+    };
+    std::string folder = link_path.substr(0, link_path.find_last_of('\\'));
+    std::string leaf = link_path.substr(link_path.find_last_of('\\') + 1);
+    host_shell("ln -s '" + to_unix(target) + "' '" + to_unix(folder) + "/" + leaf + "'");
+    return GetFileAttributesA(link_path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+TEST_F(FsHelpers, DestroyLeavesWhatIsNotAPlainFileOfTheCopy)
 {
     std::string top = dir + "\\top";
+    std::string outside = dir + "\\outside";
     make_dirs(top + "\\sub");
-    write_file(top + "\\sub\\held", "x");
-    HANDLE held = CreateFileA((top + "\\sub\\held").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    make_dirs(outside);
+    write_file(outside + "\\victim.txt", "victim");
+    write_file(top + "\\ours.inf", "x");
+    write_file(top + "\\sub\\inner.txt", "inner");
+    bool dir_link = make_link(top + "\\dirlink", outside, true);
+    bool file_link = make_link(top + "\\filelink", outside + "\\victim.txt", false);
+    std::string before = tree_snapshot(outside);
+    lines();
+
+    EXPECT_EQ(destroy_path(top.c_str()), 0);
+    EXPECT_EQ(tree_snapshot(outside), before) << "nothing outside the copy changes";
+    EXPECT_FALSE(file_exists(top + "\\ours.inf"));
+    EXPECT_EQ(read_file(top + "\\sub\\inner.txt"), "inner");
+    std::vector<std::string> got = lines();
+    EXPECT_NE(std::find(got.begin(), got.end(), "Delete file " + top + "\\sub failed"), got.end());
+    // A link to a folder is left; a link to a file may go, its target never.
+    if (dir_link) {
+        EXPECT_TRUE(dir_exists(top + "\\dirlink"));
+    }
+    std::cout << "links made: folder " << dir_link << ", file " << file_link << "\n";
+}
+
+TEST_F(FsHelpers, DestroyReportsAFileItCannotDeleteAndGoesOn)
+{
+    std::string top = dir + "\\top";
+    make_dirs(top);
+    write_file(top + "\\a.cat", "x");
+    write_file(top + "\\held", "x");
+    write_file(top + "\\z.sys", "x");
+    HANDLE held = CreateFileA((top + "\\held").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     lines();
     EXPECT_EQ(destroy_path(top.c_str()), 0);
     CloseHandle(held);
-    EXPECT_EQ(lines(), (std::vector<std::string>{"Destroy path: " + top, "Destroy path: " + top + "\\sub",
-                                                  "Delete file " + top + "\\sub\\held failed",
-                                                  "Delete file " + top + "\\sub failed"}));
-    EXPECT_TRUE(file_exists(top + "\\sub\\held"));
+    EXPECT_EQ(lines(), (std::vector<std::string>{"Destroy path: " + top, "Delete file " + top + "\\held failed"}));
+    EXPECT_EQ(list_names(top + "\\*"), (std::vector<std::string>{"held"}));
 }
 
 TEST_F(FsHelpers, DestroyReturnsOneWhenOnlyTheDirectoryItselfStays)
@@ -241,9 +340,8 @@ TEST_F(FsHelpers, DestroyReturnsOneWhenOnlyTheDirectoryItselfStays)
     std::string top = dir + "\\top";
     make_dirs(top);
     write_file(top + "\\f", "x");
-    // Another process's current directory is not needed: an open handle to
-    // the directory keeps Windows from removing it; Wine may remove it all
-    // the same, and either way everything beneath it is gone.
+    // An open handle to the directory keeps Windows from removing it; Wine
+    // may remove it all the same, and either way its files are gone.
     HANDLE open_dir = CreateFileA(top.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     EXPECT_EQ(destroy_path(top.c_str()), 1);
@@ -252,21 +350,46 @@ TEST_F(FsHelpers, DestroyReturnsOneWhenOnlyTheDirectoryItselfStays)
     remove_tree(top);
 }
 
-TEST_F(FsHelpers, DestroyADeepTree)
+// Another process swaps a subfolder of the copy for a folder of its own at
+// the copy's first deletion: the delete must not reach into it.
+TEST_F(FsHelpers, DestroyIsNotRedirectedByASwapAtTheFirstDeletion)
 {
-    // ANSI paths stop at MAX_PATH, which bounds the depth a tree can have.
-    std::string path = dir + "\\deep";
-    int depth = 0;
-    make_dirs(path);
-    while (path.size() + 2 < MAX_PATH - 12) {
-        path += "\\d";
-        ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr)) << path.size();
-        ++depth;
-    }
-    write_file(path + "\\leaf", "x");
     g_debug_trace = 0;
-    EXPECT_EQ(destroy_path((dir + "\\deep").c_str()), 1) << depth << " levels";
-    EXPECT_FALSE(dir_exists(dir + "\\deep"));
+    int swapped_runs = 0;
+    for (int run = 0; run < 20; ++run) {
+        std::string top = dir + "\\copy";
+        std::string victim = dir + "\\victim";
+        std::string parked = dir + "\\parked";
+        remove_tree(top);
+        remove_tree(victim);
+        remove_tree(parked);
+        make_dirs(top + "\\sub");
+        make_dirs(victim);
+        for (int i = 0; i < 7; ++i) {
+            write_file(top + "\\f" + std::to_string(i) + ".sys", "ours");
+            write_file(victim + "\\v" + std::to_string(i) + ".txt", "victim");
+        }
+        HANDLE change = FindFirstChangeNotificationA(top.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+        ASSERT_NE(change, INVALID_HANDLE_VALUE);
+        bool swapped = false;
+        std::thread watcher([&] {
+            if (WaitForSingleObject(change, 5000) != WAIT_OBJECT_0)
+                return;
+            swapped = MoveFileA((top + "\\sub").c_str(), parked.c_str()) &&
+                      MoveFileA(victim.c_str(), (top + "\\sub").c_str());
+        });
+        destroy_path(top.c_str());
+        watcher.join();
+        FindCloseChangeNotification(change);
+        swapped_runs += swapped ? 1 : 0;
+        std::string where = swapped ? top + "\\sub" : victim;
+        for (int i = 0; i < 7; ++i)
+            EXPECT_EQ(read_file(where + "\\v" + std::to_string(i) + ".txt"), "victim") << "run " << run;
+        remove_tree(top);
+        remove_tree(victim);
+        remove_tree(parked);
+    }
+    EXPECT_GT(swapped_runs, 0) << "the swap never happened";
 }
 
 TEST_F(FsHelpers, JoinRefusesWhatDoesNotFit)
