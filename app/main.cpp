@@ -13,26 +13,25 @@
 #include "difx/procedures.h"
 #include "tracelib/trace.h"
 
-int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR tail, int /*show*/)
+int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*runtime_tail*/, int /*show*/)
 {
+    // The runtime's own tail takes every byte of 0x80 and above in an
+    // unquoted program path for a blank, which cuts the path into the tail.
+    const char* tail = skip_program_name(GetCommandLineA());
     int32_t need_reboot = 0;
     g_debug_trace = 0;
 
+    trace_message("%s", tail);
+    trace_message("\n");
+    // A longer tail is refused, not cut: a cut could turn one path into
+    // another.
     char buffer[command_buffer_size];
-    buffer[0] = '\0';
-    buffer[1] = '\0';
-    bool tail_fits = true;
-    if (tail != nullptr) {
-        trace_message("%s", tail);
-        trace_message("\n");
-        // A longer tail is refused, not cut: a cut could turn one path
-        // into another.
-        size_t len = strlen(tail);
-        if (len > command_tail_max)
-            tail_fits = false;
-        else
-            memcpy(buffer, tail, len + 1);
-    }
+    size_t len = strlen(tail);
+    bool tail_fits = len <= command_tail_max;
+    if (tail_fits)
+        memcpy(buffer, tail, len + 1);
+    else
+        buffer[0] = '\0';
 
     CommandOptions options;
     if (!tail_fits || !tokenize_command_line(buffer) || !parse_options(buffer, &options)) {

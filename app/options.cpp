@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "base/program_path.h"
-
 #include "difx/difx_codes.h"
 
 namespace {
@@ -12,10 +11,25 @@ constexpr char default_folder_pattern[] = "*.*";
 
 bool is_absolute_path(const char* path)
 {
-    // A drive letter ("D:\x.inf", "D:x.inf") or a network path ("\\srv\x").
-    if (path[0] != '\0' && path[1] == ':')
+    // A drive letter with its root ("D:\x.inf", "D:/x.inf") or a network path ("\\srv\x").
+    if (path[0] != '\0' && path[1] == ':' && (path[2] == '\\' || path[2] == '/'))
         return true;
     return path[0] == '\\' && path[1] == '\\';
+}
+
+// "D:x.inf" names a file in the current directory of drive D, which the
+// command line never uses, and cannot be placed beside the program either.
+bool is_drive_relative_path(const char* path)
+{
+    return path[0] != '\0' && path[1] == ':' && !is_absolute_path(path);
+}
+
+// A device ID of blanks only would match nearly every line of every INF.
+bool is_blank(const char* text)
+{
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    return *text == '\0';
 }
 
 // Copies text into a field of capacity bytes; 0 when it would not fit.
@@ -33,12 +47,13 @@ int copy_field(char* field, size_t capacity, const char* text, size_t len)
 int take_clean_argument(CommandOptions* options, const char* argument)
 {
     const char* colon = strchr(argument, ':');
-    if (colon == nullptr)
-        return copy_field(options->target, sizeof options->target, argument, strlen(argument));
-    if (!copy_field(options->folder_pattern, sizeof options->folder_pattern, argument,
-                    static_cast<size_t>(colon - argument)))
+    const char* dev_id = colon == nullptr ? argument : colon + 1;
+    if (is_blank(dev_id))
         return 0;
-    return copy_field(options->target, sizeof options->target, colon + 1, strlen(colon + 1));
+    if (colon != nullptr && !copy_field(options->folder_pattern, sizeof options->folder_pattern, argument,
+                                        static_cast<size_t>(colon - argument)))
+        return 0;
+    return copy_field(options->target, sizeof options->target, dev_id, strlen(dev_id));
 }
 
 } // namespace
@@ -47,6 +62,8 @@ int resolve_beside_program(char* path)
 {
     if (is_absolute_path(path))
         return 1;
+    if (is_drive_relative_path(path))
+        return 0;
 
     char program[target_size];
     uint32_t len = get_program_file_path(program, sizeof program);

@@ -11,6 +11,6 @@ int parse_options(const char* tokens, CommandOptions* options);
 
 // Makes a relative INF path in path (target_size bytes) absolute against
 // the program's own folder; an absolute path is left as it is.  Returns 1,
-// or 0 when the program's folder is unknown or the result would not fit,
-// leaving path unchanged.
+// or 0 when the program's folder is unknown, the path is drive-relative
+// ("D:x.inf") or the result would not fit, leaving path unchanged.
 int resolve_beside_program(char* path);

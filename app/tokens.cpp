@@ -1,5 +1,23 @@
 #include "app/tokens.h"
 
+const char* skip_program_name(const char* command_line)
+{
+    const char* p = command_line;
+    if (*p == '"') {
+        ++p;
+        while (*p != '\0' && *p != '"')
+            ++p;
+        if (*p == '"')
+            ++p;
+    } else {
+        while (*p != '\0' && *p != ' ' && *p != '\t')
+            ++p;
+    }
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    return p;
+}
+
 int tokenize_command_line(char* buffer)
 {
     char quote = ' ';

@@ -10,5 +10,6 @@ constexpr char usage_caption[] = "Tavenor usage";
 // when it does not fit.
 size_t build_usage_text(char* out, size_t capacity);
 
-// Shows the usage box and returns when it has been closed.
+// Shows the usage box and returns when it has been closed; returns at once
+// where nobody can see it (a window station that is not visible).
 void show_usage();

@@ -27,6 +27,8 @@ constexpr const char* entry_names[entry_count] = {"preinstall", "install", "unin
 constexpr int max_results = 64;
 constexpr int max_logs = 64;
 constexpr size_t max_text = 256;
+// Longest plan line, without its line end.
+constexpr size_t max_plan_line = 1023;
 
 struct PlannedResult {
     uint32_t code;
@@ -60,10 +62,19 @@ difx_log_callback g_callback = nullptr;
 void* g_context = nullptr;
 
 // Path of a file beside this DLL, into out (path_buffer_size bytes).
+// false when the folder is not known whole, or only with characters the
+// process's code page cannot hold (they would come back as '?', naming some
+// other folder or none).
 bool beside_module(const char* name, char* out)
 {
     DWORD len = GetModuleFileNameA(g_module, out, path_buffer_size);
     if (len == 0 || len >= path_buffer_size)
+        return false;
+    wchar_t wide[path_buffer_size];
+    wchar_t round_trip[path_buffer_size];
+    DWORD wide_len = GetModuleFileNameW(g_module, wide, path_buffer_size);
+    int back_len = MultiByteToWideChar(CP_ACP, 0, out, -1, round_trip, path_buffer_size);
+    if (wide_len == 0 || wide_len >= path_buffer_size || back_len == 0 || wcscmp(wide, round_trip) != 0)
         return false;
     return path_beside(out, name, out, path_buffer_size) != 0;
 }
@@ -113,13 +124,21 @@ bool parse_entry(const char* word, Entry* entry)
     return false;
 }
 
-// A whole word as a 32-bit number, decimal or 0x-hexadecimal.
+// A whole word as a 32-bit number, decimal (a leading 0 too) or
+// 0x-hexadecimal.
 bool parse_number(const char* word, uint32_t* value)
 {
     if (*word == '\0' || *word == '-' || *word == '+')
         return false;
+    int base = 10;
+    if (word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
+        base = 16;
+        word += 2;
+        if (*word == '\0' || *word == '-' || *word == '+')
+            return false;
+    }
     char* end = nullptr;
-    unsigned long long parsed = strtoull(word, &end, 0);
+    unsigned long long parsed = strtoull(word, &end, base);
     if (end == word || *end != '\0' || parsed > 0xFFFFFFFFULL)
         return false;
     *value = static_cast<uint32_t>(parsed);
@@ -240,21 +259,40 @@ void load_plan()
         journal("plan-error\t%s", g_plan.error);
         return;
     }
-    char line[1024];
-    int line_number = 0;
-    while (fgets(line, sizeof line, file) != nullptr) {
-        ++line_number;
-        size_t len = strlen(line);
-        if (len == sizeof line - 1 && line[len - 1] != '\n') {
+    // Lines are counted in bytes as they stand in the file, so a NUL cannot
+    // hide the rest of a line from the length check.
+    // One byte more than a line holds, for the CR of a CR LF.
+    char line[max_plan_line + 2];
+    size_t len = 0;
+    int line_number = 1;
+    bool too_long = false;
+    for (int c = fgetc(file);; c = fgetc(file)) {
+        if (c != EOF && c != '\n') {
+            if (len <= max_plan_line)
+                line[len++] = static_cast<char>(c);
+            else
+                too_long = true;
+            continue;
+        }
+        if (len > 0 && line[len - 1] == '\r')
+            --len;
+        if (too_long || len > max_plan_line) {
             g_plan.valid = plan_fail(line_number, "line too long");
             break;
         }
-        while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r'))
-            line[--len] = '\0';
+        line[len] = '\0';
+        if (memchr(line, '\0', len) != nullptr) {
+            g_plan.valid = plan_fail(line_number, "a NUL byte in the line");
+            break;
+        }
         if (!parse_line(line, line_number)) {
             g_plan.valid = false;
             break;
         }
+        if (c == EOF)
+            break;
+        len = 0;
+        ++line_number;
     }
     fclose(file);
     if (!g_plan.valid)

@@ -10,36 +10,40 @@
 
 namespace {
 
-// A viewer that has not handled a line within this time is taken as hung.
-constexpr UINT viewer_send_timeout_ms = 2000;
+// A viewer that has not handled a line within this time is passed over for
+// that line; the next line is offered to it again.
+constexpr ULONGLONG viewer_send_timeout_ms = 2000;
 
-// The window that last timed out.  Lines are not offered to it again, so a
-// hung viewer costs one time-out per run, not one per line; a viewer that is
-// restarted gets a new window and is served again.
-HWND g_unresponsive_viewer = nullptr;
+// All the sends of one process together may take this long; after that the
+// viewer gets no more lines.  A hung or slow viewer thus delays a run by 5 s
+// at most, while one that stalls once is served again when it answers.
+constexpr LONG64 viewer_budget_ms = 5000;
 
-// Sends the line to the viewer if one is running, then writes it to the
-// debugger output as two strings: the line and a line feed.  viewer holds
-// the line's len bytes followed by room for two more.
+// Milliseconds the viewer's sends have taken so far; any thread may trace.
+volatile LONG64 g_viewer_spent_ms = 0;
+
+// Sends the line to the viewer if one is running and the budget allows,
+// then writes it to the debugger output as two strings: the line and a line
+// feed.  viewer holds the line's len bytes followed by room for two more.
 void deliver_line(char* viewer, size_t len)
 {
     viewer[len] = '\n';
     viewer[len + 1] = '\0';
 
-    HWND window = FindWindowA(nullptr, trace_viewer_title);
-    if (window != nullptr && window != g_unresponsive_viewer) {
+    LONG64 spent = InterlockedCompareExchange64(&g_viewer_spent_ms, 0, 0);
+    HWND window = spent < viewer_budget_ms ? FindWindowA(nullptr, trace_viewer_title) : nullptr;
+    if (window != nullptr) {
+        ULONGLONG left = static_cast<ULONGLONG>(viewer_budget_ms - spent);
         COPYDATASTRUCT data;
         data.dwData = trace_viewer_tag;
         data.cbData = static_cast<DWORD>(len);
         data.lpData = viewer;
         DWORD_PTR answer = 0;
-        SetLastError(ERROR_SUCCESS);
-        if (!SendMessageTimeoutA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
-                                 SMTO_ABORTIFHUNG | SMTO_BLOCK, viewer_send_timeout_ms, &answer)) {
-            DWORD error = GetLastError();
-            if (error == ERROR_TIMEOUT || error == ERROR_SUCCESS)
-                g_unresponsive_viewer = window;
-        }
+        ULONGLONG started = GetTickCount64();
+        SendMessageTimeoutA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                            static_cast<UINT>(left < viewer_send_timeout_ms ? left : viewer_send_timeout_ms),
+                            &answer);
+        InterlockedExchangeAdd64(&g_viewer_spent_ms, static_cast<LONG64>(GetTickCount64() - started));
     }
 
     viewer[len] = '\0';

@@ -136,7 +136,12 @@ DWORD mutex_lock(HANDLE mutex)
 
 int mutex_try_lock(HANDLE mutex, uint32_t timeout_ms)
 {
-    return WaitForSingleObject(mutex, timeout_ms) == WAIT_OBJECT_0 ? 1 : 0;
+    DWORD wait = WaitForSingleObject(mutex, timeout_ms);
+    // An abandoned mutex is owned by the caller all the same; a caller that
+    // trusts the 0 would never release it and every other thread would block.
+    if (wait == WAIT_ABANDONED)
+        ReleaseMutex(mutex);
+    return wait == WAIT_OBJECT_0 ? 1 : 0;
 }
 
 BOOL mutex_unlock(HANDLE mutex)

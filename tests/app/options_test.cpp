@@ -53,7 +53,7 @@ const AcceptedCase accepted_cases[] = {
     {"/n /s /i x.inf", 1, 0x12, true, "x.inf", "*.*", 0},
     {"/install x.inf", 1, 0, true, "x.inf", "*.*", 0},
     {"-I x.inf", 1, 0, true, "x.inf", "*.*", 0},
-    {"/I D:x.inf /D", 1, 0, false, "D:x.inf", "*.*", 1},
+    {"/I D:/x.inf /D", 1, 0, false, "D:/x.inf", "*.*", 1},
     {"/i \\pkg\\x.inf", 1, 0, true, "\\pkg\\x.inf", "*.*", 0},
     {"/i pkg/x.inf", 1, 0, true, "pkg/x.inf", "*.*", 0},
     {"/i /s", 1, 0, true, "/s", "*.*", 0},
@@ -104,6 +104,14 @@ const char* const refused_cases[] = {
     "/i a.inf /i b.inf",
     "/c X /i a.inf",
     "/c mydrv*:",
+    "/c mydrv*:PCI\\X /i a.inf",
+    "/i x.inf /z",
+    // Drive-relative paths name the drive's current directory.
+    "/I D:x.inf",
+    "/u C:",
+    // A device ID of blanks only would match nearly everything.
+    "/c \" \"",
+    "/c 'mydrv*: \t'",
     "/i D:\\My Drivers\\x.inf",
     "/i\tx.inf",
     "/i 'x.inf",
@@ -143,7 +151,7 @@ TEST(Parser, ArgumentOver1023CharactersIsRefused)
 {
     std::string list = "/u";
     list += '\0';
-    list += "D:" + std::string(1021, 'x');  // 1023 characters: fits
+    list += "D:\\" + std::string(1020, 'x');  // 1023 characters: fits
     list += '\0';
     list += '\0';
     CommandOptions options;

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/tokens.h"
@@ -73,6 +74,25 @@ TEST(Tokenizer, LongestTailStaysInsideTheBuffer)
     EXPECT_EQ(tokens_of(buffer), std::vector<std::string>{std::string(command_tail_max - 1, 'a')});
     for (size_t i = command_buffer_size; i < sizeof buffer; ++i)
         EXPECT_EQ(buffer[i], 'Z') << "byte " << i;
+}
+
+// command line, the tail WinMain takes from it
+const std::pair<const char*, const char*> program_name_cases[] = {
+    {"C:\\stage\\Tavenor.exe /i x.inf", "/i x.inf"},
+    {"\"C:\\My Stage\\Tavenor.exe\" /i x.inf", "/i x.inf"},
+    {"C:\\stage\xC3\xBC\\Tavenor.exe /i x.inf /d", "/i x.inf /d"},
+    {"\"C:\\st\xE4ge \xFF\\Tavenor.exe\"\t /u 'a b.inf'", "/u 'a b.inf'"},
+    {"C:\\\x80\xA0\xFE\\Tavenor.exe\t/d", "/d"},
+    {"Tavenor.exe", ""},
+    {"\"C:\\unclosed /i x.inf", ""},
+    {"\"\"/i x.inf", "/i x.inf"},
+    {"", ""},
+};
+
+TEST(ProgramName, TheTailStartsAfterTheNameAndItsBlanks)
+{
+    for (const auto& c : program_name_cases)
+        EXPECT_STREQ(skip_program_name(c.first), c.second) << c.first;
 }
 
 } // namespace

@@ -129,13 +129,41 @@ DriveResult drive(const DriveOptions& options)
         viewer.reset(new ViewerWindow(ViewerMode::pumping));
     else if (options.viewer == ViewerKind::never_pumps)
         viewer.reset(new ViewerWindow(ViewerMode::never_pumps));
+    else if (options.viewer == ViewerKind::stalls_once)
+        viewer.reset(new ViewerWindow(ViewerMode::stalls_once));
+    else if (options.viewer == ViewerKind::slow)
+        viewer.reset(new ViewerWindow(ViewerMode::slow));
 
-    std::string command_line = "\"" + options.exe + "\" " + options.arguments;
+    std::string program = options.quote_program ? "\"" + options.exe + "\"" : options.exe;
+    std::string command_line = program + " " + options.arguments;
     std::vector<char> writable(command_line.begin(), command_line.end());
     writable.push_back('\0');
 
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    // A window station of its own is not visible, as a service's is not.
+    HWINSTA station = nullptr;
+    HDESK desktop = nullptr;
+    char hidden_desktop[] = "TavenorHidden\\Default";
+    auto close_station = [&] {
+        if (desktop != nullptr)
+            CloseDesktop(desktop);
+        if (station != nullptr)
+            CloseWindowStation(station);
+    };
+    if (options.hidden_station) {
+        HWINSTA own = GetProcessWindowStation();
+        station = CreateWindowStationA("TavenorHidden", 0, WINSTA_ALL_ACCESS, nullptr);
+        if (station != nullptr && SetProcessWindowStation(station)) {
+            desktop = CreateDesktopA("Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+            SetProcessWindowStation(own);
+        }
+        if (desktop == nullptr) {
+            close_station();
+            return result;
+        }
+        startup.lpDesktop = hidden_desktop;
+    }
     PROCESS_INFORMATION process = {};
     DWORD start = GetTickCount();
     std::vector<char> environment;
@@ -143,8 +171,10 @@ DriveResult drive(const DriveOptions& options)
         environment = environment_block(options.environment);
     if (!CreateProcessA(options.exe.c_str(), writable.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
                         environment.empty() ? nullptr : environment.data(), options.directory.empty() ? nullptr : options.directory.c_str(), &startup,
-                        &process))
+                        &process)) {
+        close_station();
         return result;
+    }
     result.started = true;
 
     bool first_breakpoint = true;
@@ -208,6 +238,7 @@ DriveResult drive(const DriveOptions& options)
             break;
     }
     result.elapsed_ms = GetTickCount() - start;
+    close_station();
     WaitForSingleObject(process.hProcess, 5000);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

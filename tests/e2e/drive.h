@@ -11,7 +11,7 @@
 
 #include "support/viewer_window.h"
 
-enum class ViewerKind { none, pumping, never_pumps };
+enum class ViewerKind { none, pumping, never_pumps, stalls_once, slow };
 
 struct DriveOptions {
     std::string exe;          // program to start
@@ -19,6 +19,8 @@ struct DriveOptions {
     std::string directory;    // working directory; empty for the caller's
     ViewerKind viewer = ViewerKind::pumping;
     DWORD timeout_ms = 60000; // the run is ended after this
+    bool quote_program = true; // the program's path in quotes at the head of the command line
+    bool hidden_station = false; // on a window station of its own that nobody sees
     // Variables set for the program on top of ours (an empty value removes one).
     std::vector<std::pair<std::string, std::string>> environment;
 };

@@ -103,24 +103,6 @@ TEST(FrontEnd, WithoutAViewerOnlyTheDebuggerHearsIt)
     EXPECT_EQ(r.debug_strings, (std::vector<std::string>{"/u x.inf", "\n", "\n", "\n"}));
 }
 
-TEST(FrontEnd, AHungViewerDoesNotHangTavenor)
-{
-    Stage stage = make_stage(test_name(), Library::full);
-    DriveResult r = run(stage, "/i x.inf /d", ViewerKind::never_pumps);
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_FALSE(r.crashed);
-    EXPECT_EQ(r.exit_code, 0u);
-    // One time-out of 2 s for the first line, then the window is passed
-    // over; the two pauses of the install take 2 s more.
-    EXPECT_LT(r.elapsed_ms, 9000u);
-    bool paired = false;
-    std::vector<std::string> lines = trace_lines(r, &paired);
-    EXPECT_TRUE(paired);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0], "/i x.inf /d");
-    EXPECT_EQ(lines.back(), "Call DriverPackageInstall Succeed.");
-}
-
 TEST(FrontEnd, VersionIconAndManifest)
 {
     std::string exe = program_folder() + "Tavenor.exe";

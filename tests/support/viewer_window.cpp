@@ -39,7 +39,7 @@ ViewerWindow::~ViewerWindow()
         DestroyWindow(window_);
     } else {
         SetEvent(stop_);
-        if (mode_ == ViewerMode::pumping)
+        if (mode_ != ViewerMode::never_pumps)
             PostMessageA(window_, WM_CLOSE, 0, 0);
         WaitForSingleObject(thread_, 10000);
         CloseHandle(thread_);
@@ -79,6 +79,9 @@ LRESULT CALLBACK ViewerWindow::window_proc(HWND window, UINT message, WPARAM wpa
 {
     ViewerWindow* self = reinterpret_cast<ViewerWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (message == WM_COPYDATA && self != nullptr) {
+        if (self->mode_ == ViewerMode::slow || (self->mode_ == ViewerMode::stalls_once && self->handled_ == 0))
+            Sleep(self->mode_ == ViewerMode::slow ? 1900 : 2500);
+        ++self->handled_;
         const COPYDATASTRUCT* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
         ViewerMessage copy;
         copy.tag = data->dwData;

@@ -69,10 +69,17 @@ TEST_F(TraceTest, TextIsDeliveredAsItStands)
 {
     trace_text("100%s done %d");
     trace_text("");
+    // Longer than a line holds: cut at 4094 characters, never past them.
+    const std::string long_text = std::string(4094, 't') + "beyond";
+    trace_text(long_text.c_str());
+    trace_hex_dump(long_text.c_str(), "\x01", 1);
     std::vector<std::string> got = texts();
-    ASSERT_EQ(got.size(), 2u);
+    ASSERT_EQ(got.size(), 5u);
     EXPECT_EQ(got[0], "100%s done %d");
     EXPECT_EQ(got[1], "");
+    EXPECT_EQ(got[2], long_text.substr(0, 4094));
+    EXPECT_EQ(got[3], long_text.substr(0, 4094));
+    EXPECT_EQ(got[4], "01 ");
 }
 
 TEST_F(TraceTest, HexDumpLayout)

@@ -123,12 +123,21 @@ TEST(Wrappers, MutexTryLock)
     event_close(holder_ready);
 
     // Abandoned by a thread that ended while owning it: the wait succeeds
-    // as WAIT_ABANDONED, which is not a clean lock.
+    // as WAIT_ABANDONED, which is not a clean lock, and leaves nobody owning
+    // it: another thread takes it at once.
     HANDLE owner = CreateThread(nullptr, 0, own_and_exit, mutex, 0, nullptr);
     WaitForSingleObject(owner, INFINITE);
     CloseHandle(owner);
     EXPECT_EQ(mutex_try_lock(mutex, 1000), 0);
-    EXPECT_TRUE(mutex_unlock(mutex));  // the abandoned wait made us the owner
+    EXPECT_FALSE(mutex_unlock(mutex));
+    HANDLE other = CreateThread(
+        nullptr, 0, [](void* m) -> DWORD { return static_cast<DWORD>(mutex_try_lock(static_cast<HANDLE>(m), 0)); },
+        mutex, 0, nullptr);
+    WaitForSingleObject(other, INFINITE);
+    DWORD other_locked = 0;
+    GetExitCodeThread(other, &other_locked);
+    CloseHandle(other);
+    EXPECT_EQ(other_locked, 1u);
     EXPECT_TRUE(mutex_close(mutex));
 }
 
@@ -217,54 +226,48 @@ TEST(Wrappers, ReleaseWhileRunningLetsTheThreadFree)
     CloseHandle(gate.go);
 }
 
-// Workers released before, during and after their routine returns: every
-// record is freed exactly once and every handle closed exactly once.
-struct RaceArgument {
-    volatile LONG* spin;
-};
-
-int32_t short_random_work(void* argument)
+// Workers released before, at and after the moment their routine returns:
+// the gate lets the test choose the moment, so releases really race the
+// return.  Every record is freed exactly once, every handle closed once.
+TEST(Wrappers, ReleaseRacesTheRoutinesReturn)
 {
-    LONG spins = *static_cast<RaceArgument*>(argument)->spin;
-    for (volatile LONG i = 0; i < spins; i = i + 1) {
-    }
-    return static_cast<int32_t>(spins);
-}
-
-TEST(Wrappers, ReleaseRaceUnderLoad)
-{
-    constexpr int worker_count = 2000;
+    constexpr int worker_count = 600;
     LONG freed_before = worker_records_freed();
     LONG closed_before = worker_handles_closed();
-    volatile LONG spin = 0;
-    RaceArgument argument = {&spin};
-    unsigned seed = 12345;
-    int started = 0;
+    Gate gate = {CreateEventA(nullptr, FALSE, FALSE, nullptr), 0};
+    int released_while_running = 0;
     for (int i = 0; i < worker_count; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        spin = static_cast<LONG>((seed >> 16) % 20000);
-        WorkerRecord* worker = worker_start(short_random_work, &argument);
+        LONG finished = gate.finished;
+        WorkerRecord* worker = worker_start(wait_for_gate, &gate);
         ASSERT_NE(worker, WRAPPER_INVALID);
-        ++started;
-        // Release at once, after a little work of our own, or after a yield.
-        switch ((seed >> 8) % 3) {
-        case 1:
-            for (volatile int k = 0; k < static_cast<int>((seed >> 4) % 20000); k = k + 1) {
-            }
+        switch (i % 3) {
+        case 0:  // before: the routine still waits
+            worker_release(worker);
+            SetEvent(gate.go);
             break;
-        case 2:
-            SwitchToThread();
+        case 1:  // at the moment it returns
+            SetEvent(gate.go);
+            if (gate.finished == finished)
+                ++released_while_running;
+            worker_release(worker);
             break;
-        default:
+        default:  // after
+            SetEvent(gate.go);
+            while (worker_is_running(worker))
+                SwitchToThread();
+            worker_release(worker);
             break;
         }
-        worker_release(worker);
+        while (gate.finished == finished)
+            SwitchToThread();
     }
-    for (int i = 0; i < 1000 && worker_records_freed() - freed_before < started; ++i)
+    for (int i = 0; i < 1000 && worker_records_freed() - freed_before < worker_count; ++i)
         Sleep(10);
-    EXPECT_EQ(worker_records_freed() - freed_before, started);
-    EXPECT_EQ(worker_handles_closed() - closed_before, started);
+    EXPECT_EQ(worker_records_freed() - freed_before, worker_count);
+    EXPECT_EQ(worker_handles_closed() - closed_before, worker_count);
+    EXPECT_GT(released_while_running, 0) << "no release raced a return";
     EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
+    CloseHandle(gate.go);
 }
 
 } // namespace
