@@ -3,8 +3,9 @@
 benchmark: CR LF INF text with real-looking sections and hardware IDs, a few
 binary files per folder, and a few folders whose INF names the device ID.
 
-    make_store.py <store folder> big            24 folders, 4 to 6 MB INF files
+    make_store.py <store folder> big            100 folders, 4 to 6 MB INF files (some 500 MB)
     make_store.py <store folder> many <count>   <count> folders, 3 to 12 KB INF files
+    make_store.py <store folder> mixed <count>  as many, every fourth INF file UTF-16LE with its mark
 
 Prints: folders=<n> inf_bytes=<n> matches=<n>.  Deterministic for a shape.
 """
@@ -64,11 +65,13 @@ def inf_text(rng, size, name, match):
     return ("\r\n".join(out) + "\r\n").encode("ascii")
 
 
-def make_folder(store, rng, index, size, match):
+def make_folder(store, rng, index, size, match, wide):
     name = "pkg%05d" % index
     folder = os.path.join(store, "%s.inf_amd64_%016x" % (name, rng.getrandbits(64)))
     os.makedirs(folder)
     text = inf_text(rng, size, name, match)
+    if wide:
+        text = b"\xff\xfe" + text.decode("ascii").encode("utf-16-le")
     with open(os.path.join(folder, name + ".inf"), "wb") as f:
         f.write(text)
     for ext, n in (("sys", 4096), ("cat", 2048), ("dll", 3072)):
@@ -83,16 +86,20 @@ def main():
         shutil.rmtree(store)
     os.makedirs(store)
     rng = random.Random(20261208)
+    every_wide = 0
     if shape == "big":
-        count, sizes, matches = 24, (4 << 20, 6 << 20), {7}
-    elif shape == "many":
+        count, sizes, matches = 100, (4 << 20, 6 << 20), {37}
+    elif shape in ("many", "mixed"):
         count = int(sys.argv[3])
-        sizes, matches = (3 << 10, 12 << 10), {count // 3, (2 * count) // 3}
+        # In the mixed store the second match is a UTF-16 file.
+        sizes, matches = (3 << 10, 12 << 10), {count // 3, (2 * count) // 3 // 4 * 4}
+        every_wide = 4 if shape == "mixed" else 0
     else:
-        raise SystemExit("shape must be big or many")
+        raise SystemExit("shape must be big, many or mixed")
     total = 0
     for i in range(count):
-        total += make_folder(store, rng, i, rng.randint(*sizes), i in matches)
+        wide = every_wide > 0 and i % every_wide == 0
+        total += make_folder(store, rng, i, rng.randint(*sizes), i in matches, wide)
     print("folders=%d inf_bytes=%d matches=%d" % (count, total, len(matches)))
 
 

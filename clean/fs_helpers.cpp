@@ -24,27 +24,70 @@ HANDLE open_listing(const char* folder, const char* pattern, WIN32_FIND_DATAA* e
     return listing;
 }
 
-// One stream buffer for every INF file, larger than the stream's own:
-// fewer reads for the multi-megabyte INF files of graphics and chipset
-// packages, and nothing allocated per file.  Only one thread sweeps.
-constexpr size_t stream_buffer_size = 64 * 1024;
-char shared_stream_buffer[stream_buffer_size];
+// One read buffer for every INF file: large blocks for the multi-megabyte
+// INF files of graphics and chipset packages, and nothing allocated per file
+// or in proportion to one.  Only one thread sweeps.
+constexpr size_t read_block_size = 256 * 1024;
+unsigned char shared_read_buffer[read_block_size];
 
-// Reads the file through the buffered stream in text mode, so that CR LF
-// arrives as LF and a 0x1A ends the file.  The stream is ours alone, so the
-// unlocked byte read is safe and several times cheaper than fgetc.
-// Returns 1 on a match, 0 without one, -1 when the file cannot be opened.
-int file_has_text(const char* path, const InfMatcher* matcher)
+// The device ID in the two forms a file may hold it: as given, for 8-bit
+// files, and in UTF-16 for files that begin with the UTF-16LE byte-order mark.
+struct InfSearch {
+    InfMatcher bytes;
+    InfMatcher16 wide;
+    bool has_wide;  // the ID converts to UTF-16
+};
+
+// Reads the file in binary blocks; the matcher applies the text-mode rules
+// itself (CR dropped, 0x1A ends the file), so an 8-bit file matches as it
+// would through the text-mode stream.  Returns 1 on a match, 0 without one,
+// -1 when the file cannot be opened.
+int file_has_text(const char* path, const InfSearch* search)
 {
-    FILE* file = fopen(path, "rt");
-    if (file == nullptr)
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
         return -1;
-    setvbuf(file, shared_stream_buffer, _IOFBF, sizeof shared_stream_buffer);
-    int found = inf_match_run(matcher, [file]() {
-        int c = _fgetc_nolock(file);
-        return c == EOF ? -1 : c;
-    });
-    fclose(file);
+
+    InfMatchState state;
+    inf_match_start(&state);
+    bool first_block = true;
+    bool wide = false;
+    size_t carry = 0;  // the first byte of a UTF-16 character cut by the last block
+    int found = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file, shared_read_buffer + carry, static_cast<DWORD>(read_block_size - carry), &read,
+                      nullptr) ||
+            read == 0)
+            break;
+        const unsigned char* block = shared_read_buffer;
+        size_t count = carry + read;
+        if (first_block) {
+            first_block = false;
+            if (count >= 2 && block[0] == 0xFF && block[1] == 0xFE) {
+                wide = true;
+                block += 2;
+                count -= 2;
+            }
+        }
+        if (wide && !search->has_wide)
+            break;
+        if (wide) {
+            size_t even = count & ~static_cast<size_t>(1);
+            found = inf_match16_block(&search->wide, &state, block, even);
+            carry = count - even;
+            if (carry != 0)
+                shared_read_buffer[0] = block[even];
+        } else {
+            found = inf_match_block(&search->bytes, &state, block, count);
+        }
+        if (found || state.ended)
+            break;
+    }
+    CloseHandle(file);
+    if (!found)
+        found = inf_match_end(wide ? search->wide.text_len : search->bytes.text_len, &state);
     return found;
 }
 
@@ -154,19 +197,27 @@ int find_inf_containing(const char* folder, const char* pattern, const char* tex
     if (listing == INVALID_HANDLE_VALUE)
         return 0;
 
-    InfMatcher matcher;
-    if (!inf_match_init(&matcher, text)) {
+    InfSearch search;
+    if (!inf_match_init(&search.bytes, text)) {
         // No line of a file this tool reads can hold a longer device ID.
         FindClose(listing);
         return 0;
     }
+    // The ID as UTF-16, converted from the process's code page.
+    static_assert(sizeof(wchar_t) == sizeof(uint16_t), "UTF-16 characters");
+    wchar_t wide[inf_match_text_max + 1];
+    int wide_len = MultiByteToWideChar(CP_ACP, 0, text, -1, wide, static_cast<int>(inf_match_text_max + 1));
+    uint16_t units[inf_match_text_max];
+    for (int i = 0; i + 1 < wide_len; ++i)
+        units[i] = static_cast<uint16_t>(wide[i]);
+    search.has_wide = wide_len > 0 && inf_match16_init(&search.wide, units, static_cast<size_t>(wide_len - 1));
 
     int found = 0;
     do {
         char file_path[path_buffer_size];
         if (!join_path(file_path, folder, "\\", entry.cFileName))
             continue;
-        if (file_has_text(file_path, &matcher) != 1)
+        if (file_has_text(file_path, &search) != 1)
             continue;
         TRACE_STEP("Find dev_id in file: %s", file_path);
         if (capacity > 0) {

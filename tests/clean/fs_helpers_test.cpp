@@ -58,13 +58,24 @@ private:
     std::vector<std::string> before_;
 };
 
+// A UTF-16LE file: the byte-order mark, then the characters.
+std::string utf16_file(const std::u16string& text)
+{
+    std::string bytes = "\xFF\xFE";
+    for (char16_t c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    return bytes;
+}
+
 struct FileCase {
     const char* what;
     std::string bytes;
     bool found;  // contains PCI\VEN_1234 as the stream reads it
 };
 
-TEST_F(FsHelpers, FindReadsThroughTheTextModeStream)
+TEST_F(FsHelpers, FindReadsAsTheTextModeStreamAndUtf16)
 {
     const std::string id = "PCI\\VEN_1234";
     const std::string utf16 = std::string("H\0W\0=\0P\0C\0I\0\\\0V\0E\0N\0_\0001\0002\0003\0004\0\r\0\n\0", 36);
@@ -83,6 +94,20 @@ TEST_F(FsHelpers, FindReadsThroughTheTextModeStream)
         {"empty", "", false},
         {"only line ends", "\r\n\n\r\r\n", false},
         {"NUL before the ID", std::string("HW=\0", 4) + id + "\r\n", false},
+        {"ID across the read block's edge", std::string(262140, 'x') + id + "\r\n", true},
+        {"8-bit, starting like no mark", "\xFF\xFDHW=" + id + "\r\n", true},
+        {"8-bit, the mark's first byte only", "\xFFHW=" + id + "\r\n", true},
+        // UTF-16LE with its byte-order mark: the same rules per character.
+        {"UTF-16 with the mark", utf16_file(u"[Dev]\r\nHW=PCI\\VEN_1234\r\n"), true},
+        {"UTF-16, LF only", utf16_file(u"HW=PCI\\VEN_1234\n"), true},
+        {"UTF-16, non-ASCII elsewhere", utf16_file(u"Name=\u0414\u0440\u00fc\u9a71\r\nHW=PCI\\VEN_1234\r\n"), true},
+        {"UTF-16, ID across the read block's edge",
+         utf16_file(std::u16string(131065, u'x') + u"PCI\\VEN_1234\r\n"), true},
+        {"UTF-16, NUL before the ID", utf16_file(std::u16string(u"HW=\0PCI\\VEN_1234\r\n", 19)), false},
+        {"UTF-16, U+001A before the ID", utf16_file(u"[Dev]\r\n\x1a" u"HW=PCI\\VEN_1234\r\n"), false},
+        {"UTF-16, other letter case", utf16_file(u"HW=pci\\ven_1234\r\n"), false},
+        {"UTF-16, ID split over two lines", utf16_file(u"HW=PCI\\VEN\n_1234\r\n"), false},
+        {"UTF-16, an odd last byte", utf16_file(u"HW=PCI\\VEN_1234") + "\x0A", true},
     };
     for (const FileCase& c : cases) {
         std::string folder = dir + "\\case";
@@ -189,21 +214,10 @@ TEST_F(FsHelpers, CopyFolderFiles)
     EXPECT_TRUE(lines().empty());
 }
 
-TEST_F(FsHelpers, CopyNeverWritesIntoAFilePlantedBeforeIt)
-{
-    std::string source = dir + "\\src";
-    std::string target = dir + "\\dst";
-    make_dirs(source);
-    make_dirs(target);
-    write_file(source + "\\a.inf", "aaa");
-    write_file(source + "\\b.sys", "bbbb");
-    write_file(target + "\\a.inf", "planted");
-    EXPECT_EQ(copy_folder_files(source.c_str(), target.c_str()), 0);
-    EXPECT_EQ(read_file(target + "\\a.inf"), "planted");
-    EXPECT_EQ(lines(), std::vector<std::string>{"Copy from " + source + "\\a.inf to " + target + "\\a.inf failed"});
-}
-
-TEST_F(FsHelpers, CopyGoesOnAfterAFailedCopy)
+// A file that cannot be read, and one already standing in the target (in
+// a fresh folder of ours, someone else put it there): both fail the copy,
+// the others are copied, the planted file is never written.
+TEST_F(FsHelpers, CopyGoesOnAfterAFailedCopyAndNeverOverwrites)
 {
     std::string source = dir + "\\src";
     std::string target = dir + "\\dst";
@@ -212,13 +226,16 @@ TEST_F(FsHelpers, CopyGoesOnAfterAFailedCopy)
     write_file(source + "\\a.inf", "aaa");
     write_file(source + "\\b.sys", "bbbb");
     write_file(source + "\\c.cat", "c");
+    write_file(target + "\\c.cat", "planted");
     // Held open without sharing: it cannot be read for the copy.
     HANDLE held = CreateFileA((source + "\\b.sys").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_EQ(copy_folder_files(source.c_str(), target.c_str()), 0);
     CloseHandle(held);
     EXPECT_EQ(list_names(target + "\\*"), (std::vector<std::string>{"a.inf", "c.cat"}));
-    EXPECT_EQ(lines(), std::vector<std::string>{"Copy from " + source + "\\b.sys to " + target + "\\b.sys failed"});
+    EXPECT_EQ(read_file(target + "\\c.cat"), "planted");
+    EXPECT_EQ(lines(), (std::vector<std::string>{"Copy from " + source + "\\b.sys to " + target + "\\b.sys failed",
+                                                  "Copy from " + source + "\\c.cat to " + target + "\\c.cat failed"}));
 }
 
 TEST_F(FsHelpers, CopyFromAFolderThatCannotBeListed)

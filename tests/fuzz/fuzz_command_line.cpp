@@ -1,5 +1,6 @@
 // Tokenizer and option parser over arbitrary tails.  The first byte picks
-// how the program's own path looks; the rest is the tail.
+// how the program's own path looks and whether the rest is the tail or a
+// whole command line, whose program name is skipped first.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -42,15 +43,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size == 0)
         return 0;
     g_path_mode = data[0];
+    bool whole_line = (data[0] & 0x80) != 0;
     ++data;
     --size;
 
     // The tail is a C string: it ends at its first NUL.  The buffer is
     // exactly as large as the tokenizer may need, so ASan sees any write
     // past it.
-    size_t len = strnlen(reinterpret_cast<const char*>(data), size);
+    size_t line_len = strnlen(reinterpret_cast<const char*>(data), size);
+    char* line = static_cast<char*>(malloc(line_len + 1));
+    memcpy(line, data, line_len);
+    line[line_len] = '\0';
+    const char* tail = line;
+    if (whole_line) {
+        tail = skip_program_name(line);
+        if (tail < line || tail > line + line_len || *tail == ' ' || *tail == '\t')
+            abort();
+    }
+    size_t len = strlen(tail);
     char* buffer = static_cast<char*>(malloc(len + 2));
-    memcpy(buffer, data, len);
+    memcpy(buffer, tail, len);
+    free(line);
     buffer[len] = '\0';
     buffer[len + 1] = 0x55;
 
@@ -76,8 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             abort();
         if (options.difx_flags & ~(0x2u | 0x4u | 0x10u | 0x20u))
             abort();
-        if ((options.operation == 1 || options.operation == 2) && !(options.target[1] == ':' ||
-                                                                    (options.target[0] == '\\' && options.target[1] == '\\')))
+        bool drive_root = options.target[1] == ':' && (options.target[2] == '\\' || options.target[2] == '/');
+        bool network = options.target[0] == '\\' && options.target[1] == '\\';
+        if ((options.operation == 1 || options.operation == 2) && !drive_root && !network)
             abort();  // every INF path is absolute after the parse
     }
     free(buffer);
