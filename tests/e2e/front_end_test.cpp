@@ -105,31 +105,42 @@ TEST(FrontEnd, WithoutAViewerOnlyTheDebuggerHearsIt)
 
 TEST(FrontEnd, VersionIconAndManifest)
 {
-    std::string exe = program_folder() + "Tavenor.exe";
-    DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeA(exe.c_str(), &handle);
-    ASSERT_GT(size, 0u);
-    std::vector<char> data(size);
-    ASSERT_TRUE(GetFileVersionInfoA(exe.c_str(), 0, size, data.data()));
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT fixed_len = 0;
-    ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &fixed_len));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x0000000Cu);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x0000000Cu);
-    const char* fields[][2] = {{"ProductName", "Tavenor"},
-                               {"FileVersion", "1.0.0.12"},
-                               {"ProductVersion", "1.0.0.12"},
-                               {"OriginalFilename", "Tavenor.exe"}};
-    for (const auto& field : fields) {
-        char* value = nullptr;
-        UINT len = 0;
-        std::string key = std::string("\\StringFileInfo\\040904B0\\") + field[0];
-        ASSERT_TRUE(VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &len)) << field[0];
-        EXPECT_STREQ(value, field[1]);
+    // Every shipped file carries the same full version block.
+    const char* const shipped[][2] = {{"Tavenor.exe", "Tavenor.exe"},
+                                      {"Corvane.exe", "Corvane.exe"},
+                                      {"TavenorRehearsal64.dll", "TavenorRehearsal64.dll"},
+                                      {"backend\\DifxApix64.dll", "DifxApix64.dll"}};
+    for (const auto& file : shipped) {
+        std::string path = program_folder() + file[0];
+        DWORD handle = 0;
+        DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+        ASSERT_GT(size, 0u) << file[0];
+        std::vector<char> data(size);
+        ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, data.data())) << file[0];
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT fixed_len = 0;
+        ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &fixed_len));
+        EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u) << file[0];
+        EXPECT_EQ(fixed->dwFileVersionLS, 0x0000000Cu) << file[0];
+        EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u) << file[0];
+        EXPECT_EQ(fixed->dwProductVersionLS, 0x0000000Cu) << file[0];
+        const char* fields[][2] = {{"ProductName", "Tavenor"},
+                                   {"CompanyName", "Tavenor developers"},
+                                   {"LegalCopyright", "Copyright (C) 2026 Tavenor developers"},
+                                   {"FileVersion", "1.0.0.12"},
+                                   {"ProductVersion", "1.0.0.12"},
+                                   {"OriginalFilename", file[1]}};
+        for (const auto& field : fields) {
+            char* value = nullptr;
+            UINT len = 0;
+            std::string key = std::string("\\StringFileInfo\\040904B0\\") + field[0];
+            ASSERT_TRUE(VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &len))
+                << file[0] << " " << field[0];
+            EXPECT_STREQ(value, field[1]) << file[0];
+        }
     }
 
+    std::string exe = program_folder() + "Tavenor.exe";
     HMODULE image = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(image, nullptr);
     EXPECT_NE(FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)), nullptr) << "manifest";
