@@ -18,7 +18,10 @@
 
 namespace {
 
-// The installer-information record a caller may pass; every field must be set.
+// A device instance ID's longest text and its NUL.
+constexpr DWORD device_instance_id_max = 200;
+
+// The installer-information record a caller may pass.
 struct InstallerInfo {
     const char* application_id;
     const char* display_name;
@@ -53,18 +56,45 @@ DWORD fail(DWORD error, const char* what, const char* inf)
     return error;
 }
 
-bool is_absolute(const char* path)
+// A package may name at most this many device IDs for this machine.
+constexpr size_t device_id_max = 4096;
+
+// Paths as the backend checks and uses them: "\\?\" taken off, made full
+// by the platform ("..", "/" and all), short names made long, so that one
+// file has one spelling.  Returns ERROR_SUCCESS or the reason there is none.
+DWORD canonical_path(const char* path, std::string* out)
 {
-    return path[0] != '\0' && ((path[1] == ':' && path[2] == '\\') || (path[0] == '\\' && path[1] == '\\'));
+    std::string raw = path;
+    if (raw.compare(0, 8, "\\\\?\\UNC\\") == 0)
+        raw = "\\\\" + raw.substr(8);
+    else if (raw.compare(0, 4, "\\\\?\\") == 0)
+        raw = raw.substr(4);
+    char full[MAX_PATH];
+    if (raw.size() >= sizeof full)
+        return ERROR_FILENAME_EXCED_RANGE;
+    DWORD len = GetFullPathNameA(raw.c_str(), sizeof full, full, nullptr);
+    if (len == 0)
+        return ERROR_INVALID_NAME;
+    if (len >= sizeof full)
+        return ERROR_FILENAME_EXCED_RANGE;
+    char long_name[MAX_PATH];
+    DWORD long_len = GetLongPathNameA(full, long_name, sizeof long_name);
+    if (long_len >= sizeof long_name)
+        return ERROR_FILENAME_EXCED_RANGE;
+    *out = long_len != 0 ? std::string(long_name, long_len) : std::string(full, len);
+    return ERROR_SUCCESS;
 }
 
+// The system's INF folder, with its trailing backslash.  The system's
+// Windows folder, not the per-user one a Remote Desktop host gives.
 std::string inf_folder()
 {
     char windows[MAX_PATH];
-    UINT len = GetWindowsDirectoryA(windows, sizeof windows);
-    if (len == 0 || len >= sizeof windows)
+    UINT len = GetSystemWindowsDirectoryA(windows, sizeof windows);
+    std::string folder;
+    if (len == 0 || len >= sizeof windows || canonical_path((std::string(windows, len) + "\\INF").c_str(), &folder))
         return std::string();
-    return std::string(windows, len) + "\\INF\\";
+    return folder + "\\";
 }
 
 bool starts_with_folder(const std::string& path, const std::string& folder)
@@ -89,74 +119,149 @@ bool read_whole(const std::string& path, std::string* bytes)
     return ok;
 }
 
-// Checks the INF path as every entry point needs it.
-DWORD check_inf(const char* inf)
+// Checks the INF path as every entry point needs it and gives its one
+// spelling.  No spelling of a file in the system INF folder gets past.
+DWORD check_inf(const char* inf, std::string* canonical)
 {
-    if (inf == nullptr || !is_absolute(inf))
+    if (inf == nullptr || !(inf[0] != '\0' && ((inf[1] == ':' && (inf[2] == '\\' || inf[2] == '/')) ||
+                                               (inf[0] == '\\' && inf[1] == '\\'))))
         return fail(ERROR_FILE_NOT_FOUND, "the INF path is not absolute", inf);
-    DWORD attributes = GetFileAttributesA(inf);
+    DWORD error = canonical_path(inf, canonical);
+    if (error != ERROR_SUCCESS)
+        return fail(error, "the INF path cannot be used", inf);
+    if (starts_with_folder(*canonical, inf_folder()))
+        return fail(ERROR_CANT_ACCESS_FILE, "the INF file is inside the system INF folder", canonical->c_str());
+    DWORD attributes = GetFileAttributesA(canonical->c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return fail(ERROR_FILE_NOT_FOUND, "no such INF file", inf);
+        return fail(ERROR_FILE_NOT_FOUND, "no such INF file", canonical->c_str());
     return ERROR_SUCCESS;
+}
+
+// A silent call runs the platform's setup functions without dialogs: a
+// step that would need one fails instead.  Returns the mode to put back.
+BOOL enter_silence(DWORD flags)
+{
+    BOOL earlier = SetupGetNonInteractiveMode();
+    if (flags & DRIVER_PACKAGE_SILENT)
+        SetupSetNonInteractiveMode(TRUE);
+    return earlier;
 }
 
 // Stages the package in the driver store.  already_staged_ok: the install
 // path takes an already staged package as it is.
-DWORD stage(const char* inf, DWORD flags, bool already_staged_ok)
+DWORD stage(const std::string& inf, DWORD flags, bool already_staged_ok)
 {
-    if (starts_with_folder(inf, inf_folder()))
-        return fail(ERROR_CANT_ACCESS_FILE, "the INF file is inside the system INF folder", inf);
-
     DWORD style = (flags & DRIVER_PACKAGE_REPAIR) ? 0 : SP_COPY_NOOVERWRITE;
     char staged[MAX_PATH] = "";
-    if (SetupCopyOEMInfA(inf, nullptr, SPOST_PATH, style, staged, sizeof staged, nullptr, nullptr)) {
-        report(difx_log_success, 0, "staged %s as %s", inf, staged);
+    BOOL earlier = enter_silence(flags);
+    BOOL copied = SetupCopyOEMInfA(inf.c_str(), nullptr, SPOST_PATH, style, staged, sizeof staged, nullptr, nullptr);
+    DWORD error = GetLastError();
+    SetupSetNonInteractiveMode(earlier);
+    if (copied) {
+        report(difx_log_success, 0, "staged %s as %s", inf.c_str(), staged);
         return ERROR_SUCCESS;
     }
-    DWORD error = GetLastError();
     if (error == ERROR_FILE_EXISTS) {
         if (already_staged_ok) {
-            report(difx_log_info, 0, "already staged: %s", inf);
+            report(difx_log_info, 0, "already staged: %s", inf.c_str());
             return ERROR_SUCCESS;
         }
-        return fail(ERROR_ALREADY_EXISTS, "the package is already staged", inf);
+        return fail(ERROR_ALREADY_EXISTS, "the package is already staged", inf.c_str());
     }
     // Signing and catalog failures come through as the platform reports them.
-    return fail(error, "staging failed", inf);
+    return fail(error, "staging failed", inf.c_str());
 }
 
-// Hardware and compatible IDs that the INF's model sections name.
-std::vector<std::string> inf_device_ids(const char* inf)
+// This machine's architecture as INF decorations name it.
+const char* machine_architecture()
+{
+    SYSTEM_INFO info;
+    GetNativeSystemInfo(&info);
+    switch (info.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        return "amd64";
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        return "arm64";
+    case PROCESSOR_ARCHITECTURE_INTEL:
+        return "x86";
+    default:
+        return "";
+    }
+}
+
+// How well a models decoration "NT[arch][.major[.minor[.type[.suite[.build]]]]]"
+// fits this machine: -1 when it does not apply, else higher for a closer
+// fit (an architecture named, then a higher version).  Product type and
+// suite mask are not looked at.
+long long decoration_fit(const std::string& decoration, const OSVERSIONINFOA& os)
+{
+    if (decoration.size() < 2 || CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, decoration.c_str(), 2, "NT", 2) !=
+                                     CSTR_EQUAL)
+        return -1;
+    std::string rest = decoration.substr(2);
+    std::string architecture = rest.substr(0, rest.find('.'));
+    if (!architecture.empty() && lstrcmpiA(architecture.c_str(), machine_architecture()) != 0)
+        return -1;
+    unsigned long fields[5] = {0, 0, 0, 0, 0};
+    size_t at = rest.find('.');
+    for (int i = 0; i < 5 && at != std::string::npos; ++i) {
+        size_t next = rest.find('.', at + 1);
+        std::string field = rest.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+        fields[i] = field.empty() ? 0 : strtoul(field.c_str(), nullptr, 0);
+        at = next;
+    }
+    unsigned long long wanted = (static_cast<unsigned long long>(fields[0]) << 40) |
+                                (static_cast<unsigned long long>(fields[1]) << 32) | fields[4];
+    unsigned long long have = (static_cast<unsigned long long>(os.dwMajorVersion) << 40) |
+                              (static_cast<unsigned long long>(os.dwMinorVersion) << 32) | os.dwBuildNumber;
+    if (wanted > have)
+        return -1;
+    return (architecture.empty() ? 0 : (1LL << 62)) + static_cast<long long>(wanted >> 2);
+}
+
+// The device IDs of the models sections that apply to this machine: for
+// each manufacturer, the best-fitting decorated section, or the undecorated
+// one where no decoration applies.
+std::vector<std::string> inf_device_ids(const std::string& inf)
 {
     std::vector<std::string> ids;
     UINT error_line = 0;
-    HINF handle = SetupOpenInfFileA(inf, nullptr, INF_STYLE_WIN4, &error_line);
+    HINF handle = SetupOpenInfFileA(inf.c_str(), nullptr, INF_STYLE_WIN4, &error_line);
     if (handle == INVALID_HANDLE_VALUE)
         return ids;
+    OSVERSIONINFOA os = {};
+    os.dwOSVersionInfoSize = sizeof os;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GetVersionExA(&os);
+#pragma GCC diagnostic pop
     INFCONTEXT manufacturer;
     for (BOOL more = SetupFindFirstLineA(handle, "Manufacturer", nullptr, &manufacturer); more;
          more = SetupFindNextLine(&manufacturer, &manufacturer)) {
         char models[256];
         if (!SetupGetStringFieldA(&manufacturer, 1, models, sizeof models, nullptr))
             continue;
-        // The undecorated section and each decorated one ("Models.NTamd64").
-        std::vector<std::string> sections = {models};
+        std::string section = models;
+        long long best = -1;
         DWORD fields = SetupGetFieldCount(&manufacturer);
         for (DWORD f = 2; f <= fields; ++f) {
             char decoration[256];
-            if (SetupGetStringFieldA(&manufacturer, f, decoration, sizeof decoration, nullptr))
-                sections.push_back(std::string(models) + "." + decoration);
+            if (!SetupGetStringFieldA(&manufacturer, f, decoration, sizeof decoration, nullptr))
+                continue;
+            long long fit = decoration_fit(decoration, os);
+            if (fit > best) {
+                best = fit;
+                section = std::string(models) + "." + decoration;
+            }
         }
-        for (const std::string& section : sections) {
-            INFCONTEXT model;
-            for (BOOL line = SetupFindFirstLineA(handle, section.c_str(), nullptr, &model); line;
-                 line = SetupFindNextLine(&model, &model)) {
-                DWORD count = SetupGetFieldCount(&model);
-                for (DWORD f = 2; f <= count; ++f) {
-                    char id[512];  // device IDs are at most 200 characters
-                    if (SetupGetStringFieldA(&model, f, id, sizeof id, nullptr) && id[0] != '\0')
-                        ids.push_back(id);
-                }
+        INFCONTEXT model;
+        for (BOOL line = SetupFindFirstLineA(handle, section.c_str(), nullptr, &model); line && ids.size() < device_id_max;
+             line = SetupFindNextLine(&model, &model)) {
+            DWORD count = SetupGetFieldCount(&model);
+            for (DWORD f = 2; f <= count; ++f) {
+                char id[512];  // device IDs are at most 200 characters
+                if (SetupGetStringFieldA(&model, f, id, sizeof id, nullptr) && id[0] != '\0')
+                    ids.push_back(id);
             }
         }
     }
@@ -164,54 +269,47 @@ std::vector<std::string> inf_device_ids(const char* inf)
     return ids;
 }
 
-bool multi_sz_has(const std::vector<char>& list, const std::string& id)
+std::vector<std::string> multi_sz(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property)
 {
-    for (const char* p = list.data(); p < list.data() + list.size() && *p != '\0'; p += strlen(p) + 1) {
-        if (lstrcmpiA(p, id.c_str()) == 0)
-            return true;
-    }
-    return false;
-}
-
-std::vector<char> device_property(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property)
-{
+    std::vector<std::string> out;
     std::vector<char> value(4096, '\0');
-    DWORD size = 0;
     if (!SetupDiGetDeviceRegistryPropertyA(set, device, property, nullptr, reinterpret_cast<BYTE*>(value.data()),
-                                           static_cast<DWORD>(value.size() - 2), &size))
-        return std::vector<char>(2, '\0');
-    value.resize(size + 2, '\0');
-    return value;
+                                           static_cast<DWORD>(value.size() - 2), nullptr))
+        return out;
+    for (const char* p = value.data(); *p != '\0'; p += strlen(p) + 1)
+        out.push_back(p);
+    return out;
 }
 
-// The INF's IDs that a present device carries as hardware or compatible ID.
-std::vector<std::string> present_ids(const std::vector<std::string>& ids)
+// The file name of the INF a device's driver was installed from, as its
+// driver key records it; empty for none.
+std::string device_driver_inf(HDEVINFO set, SP_DEVINFO_DATA* device)
 {
-    std::vector<std::string> found;
-    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
-    if (set == INVALID_HANDLE_VALUE)
-        return found;
-    SP_DEVINFO_DATA device;
-    device.cbSize = sizeof device;
-    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
-        std::vector<char> hardware = device_property(set, &device, SPDRP_HARDWAREID);
-        std::vector<char> compatible = device_property(set, &device, SPDRP_COMPATIBLEIDS);
-        for (const std::string& id : ids) {
-            bool listed = false;
-            for (const std::string& taken : found)
-                listed = listed || lstrcmpiA(taken.c_str(), id.c_str()) == 0;
-            if (!listed && (multi_sz_has(hardware, id) || multi_sz_has(compatible, id)))
-                found.push_back(id);
-        }
-    }
-    SetupDiDestroyDeviceInfoList(set);
-    return found;
+    HKEY key = SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+    if (key == INVALID_HANDLE_VALUE)
+        return std::string();
+    char value[MAX_PATH] = "";
+    DWORD size = sizeof value - 1;
+    DWORD type = 0;
+    std::string out;
+    if (RegQueryValueExA(key, "InfPath", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
+        type == REG_SZ)
+        out = value;
+    RegCloseKey(key);
+    return out;
+}
+
+std::string instance_id(HDEVINFO set, SP_DEVINFO_DATA* device)
+{
+    char id[device_instance_id_max] = "";
+    SetupDiGetDeviceInstanceIdA(set, device, id, sizeof id, nullptr);
+    return id;
 }
 
 // The staged copy in the system INF folder whose bytes equal inf: one of the
 // oem*.inf names that Windows gives staged packages, or, where the platform
 // keeps the package's own name (Wine does), the file of that name.
-std::string find_staged_copy(const char* inf)
+std::string find_staged_copy(const std::string& inf)
 {
     std::string wanted;
     if (!read_whole(inf, &wanted))
@@ -233,21 +331,145 @@ std::string find_staged_copy(const char* inf)
         if (!match.empty())
             return match;
     }
-    const char* name = strrchr(inf, '\\') + 1;
-    std::string same_name = folder + name;
+    std::string same_name = folder + inf.substr(inf.find_last_of('\\') + 1);
     if (read_whole(same_name, &bytes) && bytes == wanted)
         return same_name;
     return std::string();
 }
 
-bool installer_info_complete(const InstallerInfo* info)
+std::string file_name(const std::string& path)
 {
-    const char* fields[] = {info->application_id, info->display_name, info->product_name, info->manufacturer_name};
-    for (const char* field : fields) {
-        if (field == nullptr || field[0] == '\0')
-            return false;
+    return path.substr(path.find_last_of('\\') + 1);
+}
+
+// One present device the package names, with the ID it is installed by.
+struct Target {
+    std::string instance;
+    std::string id;  // as the device spells it: its first ID the package names
+};
+
+// Every present device that one of ids names, hardware IDs before
+// compatible IDs, letter case aside.
+std::vector<Target> present_targets(const std::vector<std::string>& ids)
+{
+    std::vector<Target> targets;
+    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE)
+        return targets;
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+        std::vector<std::string> own = multi_sz(set, &device, SPDRP_HARDWAREID);
+        std::vector<std::string> compatible = multi_sz(set, &device, SPDRP_COMPATIBLEIDS);
+        own.insert(own.end(), compatible.begin(), compatible.end());
+        for (const std::string& candidate : own) {
+            bool named = false;
+            for (const std::string& id : ids)
+                named = named || lstrcmpiA(id.c_str(), candidate.c_str()) == 0;
+            if (named) {
+                targets.push_back({instance_id(set, &device), candidate});
+                break;
+            }
+        }
     }
-    return true;
+    SetupDiDestroyDeviceInfoList(set);
+    return targets;
+}
+
+// The driver INF of the present device with this instance ID.
+std::string driver_of(const std::string& instance)
+{
+    HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    if (set == INVALID_HANDLE_VALUE)
+        return std::string();
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    std::string inf;
+    if (SetupDiOpenDeviceInfoA(set, instance.c_str(), nullptr, 0, &device))
+        inf = device_driver_inf(set, &device);
+    SetupDiDestroyDeviceInfoList(set);
+    return inf;
+}
+
+// Present devices whose driver comes from the staged copy named staged.
+std::vector<std::string> devices_using(const std::string& staged)
+{
+    std::vector<std::string> users;
+    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE)
+        return users;
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+        if (lstrcmpiA(device_driver_inf(set, &device).c_str(), staged.c_str()) == 0)
+            users.push_back(instance_id(set, &device));
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return users;
+}
+
+// Installs the staged package on every present device it names: once per
+// ID as the devices spell it, then checks each device's driver instead of
+// trusting the platform's answer.
+DWORD install_on_devices(const std::string& inf, DWORD flags, int32_t* reboot)
+{
+    std::vector<std::string> ids = inf_device_ids(inf);
+    if (ids.empty())
+        return fail(difx_no_device_id, "the package names no device ID for this machine", inf.c_str());
+    std::vector<Target> targets = present_targets(ids);
+    if (targets.empty())
+        return fail(difx_no_such_devinst, "no present device matches the package", inf.c_str());
+    std::string staged_path = find_staged_copy(inf);
+    if (staged_path.empty())
+        return fail(difx_driver_store_miss, "the package is not staged", inf.c_str());
+    std::string staged = file_name(staged_path);
+
+    DWORD install_flags = 0;
+    // A repair reinstalls a driver that is already current.
+    if (flags & (DRIVER_PACKAGE_FORCE | DRIVER_PACKAGE_REPAIR))
+        install_flags |= INSTALLFLAG_FORCE;
+    if (flags & DRIVER_PACKAGE_SILENT)
+        install_flags |= INSTALLFLAG_NONINTERACTIVE;
+    for (size_t i = 0; i < targets.size(); ++i) {
+        bool done_before = false;
+        for (size_t j = 0; j < i; ++j)
+            done_before = done_before || lstrcmpiA(targets[j].id.c_str(), targets[i].id.c_str()) == 0;
+        if (done_before)
+            continue;
+        const char* id = targets[i].id.c_str();
+        BOOL needs_reboot = FALSE;
+        if (!UpdateDriverForPlugAndPlayDevicesA(nullptr, id, inf.c_str(), install_flags, &needs_reboot)) {
+            DWORD error = GetLastError();
+            // "Not better than the current driver" is no failure where that
+            // driver is this package.
+            if (error != ERROR_NO_MORE_ITEMS)
+                return fail(error, "installing on the devices with this ID failed", id);
+            report(difx_log_info, 0, "the devices with ID %s keep their current driver", id);
+        } else {
+            report(difx_log_success, 0, "installed %s on devices with ID %s", inf.c_str(), id);
+        }
+        if (needs_reboot) {
+            report(difx_log_info, 0, "a reboot is needed to finish the installation");
+            if (reboot != nullptr)
+                *reboot = 1;
+        }
+    }
+    for (const Target& target : targets) {
+        std::string driver = driver_of(target.instance);
+        if (lstrcmpiA(driver.c_str(), staged.c_str()) != 0) {
+            report(difx_log_error, ERROR_NO_DRIVER_SELECTED, "device %s runs %s, not %s", target.instance.c_str(),
+                   driver.empty() ? "no driver" : driver.c_str(), staged.c_str());
+            return ERROR_NO_DRIVER_SELECTED;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+// The installer-information record names the application that installs
+// the package; the other fields may stay empty.
+bool installer_info_usable(const InstallerInfo* info)
+{
+    return info->application_id != nullptr && info->application_id[0] != '\0';
 }
 
 } // namespace
@@ -256,95 +478,87 @@ extern "C" {
 
 __declspec(dllexport) uint32_t WINAPI DriverPackagePreinstallA(const char* inf, uint32_t flags)
 {
-    DWORD result = check_inf(inf);
+    std::string path;
+    DWORD result = check_inf(inf, &path);
     if (result != ERROR_SUCCESS)
         return result;
-    return stage(inf, flags, false);
+    if (inf_device_ids(path).empty())
+        return fail(difx_no_device_id, "the package names no device ID for this machine", path.c_str());
+    return stage(path, flags, false);
 }
 
 __declspec(dllexport) uint32_t WINAPI DriverPackageInstallA(const char* inf, uint32_t flags, const void* info,
                                                             int32_t* reboot)
 {
-    if (info != nullptr && !installer_info_complete(static_cast<const InstallerInfo*>(info)))
-        return fail(ERROR_INVALID_PARAMETER, "the installer information has an empty field", inf);
-    DWORD result = check_inf(inf);
+    if (info != nullptr && !installer_info_usable(static_cast<const InstallerInfo*>(info)))
+        return fail(ERROR_INVALID_PARAMETER, "the installer information names no application", inf);
+    std::string path;
+    DWORD result = check_inf(inf, &path);
     if (result != ERROR_SUCCESS)
         return result;
-    result = stage(inf, flags, true);
+    if (inf_device_ids(path).empty())
+        return fail(difx_no_device_id, "the package names no device ID for this machine", path.c_str());
+    result = stage(path, flags, true);
     if (result != ERROR_SUCCESS)
         return result;
-
-    std::vector<std::string> ids = present_ids(inf_device_ids(inf));
-    if (ids.empty())
-        return fail(difx_no_such_devinst, "no present device matches the package", inf);
-
-    DWORD install_flags = 0;
-    if (flags & DRIVER_PACKAGE_FORCE)
-        install_flags |= INSTALLFLAG_FORCE;
-    if (flags & DRIVER_PACKAGE_SILENT)
-        install_flags |= INSTALLFLAG_NONINTERACTIVE;
-    for (const std::string& id : ids) {
-        BOOL needs_reboot = FALSE;
-        if (!UpdateDriverForPlugAndPlayDevicesA(nullptr, id.c_str(), inf, install_flags, &needs_reboot)) {
-            DWORD error = GetLastError();
-            report(difx_log_error, error, "installing on devices with ID %s failed", id.c_str());
-            return error;
-        }
-        report(difx_log_success, 0, "installed %s on devices with ID %s", inf, id.c_str());
-        if (needs_reboot) {
-            report(difx_log_info, 0, "a reboot is needed to finish the installation");
-            if (reboot != nullptr)
-                *reboot = 1;
-        }
-    }
-    return ERROR_SUCCESS;
+    return install_on_devices(path, flags, reboot);
 }
 
 __declspec(dllexport) uint32_t WINAPI DriverPackageUninstallA(const char* inf, uint32_t flags, const void* info,
                                                               int32_t* reboot)
 {
-    if (info != nullptr && !installer_info_complete(static_cast<const InstallerInfo*>(info)))
-        return fail(ERROR_INVALID_PARAMETER, "the installer information has an empty field", inf);
-    DWORD result = check_inf(inf);
+    if (info != nullptr && !installer_info_usable(static_cast<const InstallerInfo*>(info)))
+        return fail(ERROR_INVALID_PARAMETER, "the installer information names no application", inf);
+    std::string path;
+    DWORD result = check_inf(inf, &path);
     if (result != ERROR_SUCCESS)
         return result;
-    // A file of the INF folder itself would match itself below.
-    if (starts_with_folder(inf, inf_folder()))
-        return fail(ERROR_CANT_ACCESS_FILE, "the INF file is inside the system INF folder", inf);
-    std::string staged = find_staged_copy(inf);
+    std::string staged = find_staged_copy(path);
     if (staged.empty())
-        return fail(difx_driver_store_miss, "the driver package is not in the store", inf);
+        return fail(difx_driver_store_miss, "the driver package is not in the store", path.c_str());
+
+    // Devices that run the package keep it unless the caller forces.
+    std::vector<std::string> users = devices_using(file_name(staged));
+    if (!users.empty() && !(flags & DRIVER_PACKAGE_FORCE)) {
+        report(difx_log_error, ERROR_INF_IN_USE_BY_DEVICES, "%s is in use by device %s (force removes it anyway)",
+               staged.c_str(), users.front().c_str());
+        return ERROR_INF_IN_USE_BY_DEVICES;
+    }
 
     HMODULE newdev = GetModuleHandleA("newdev.dll");
     uninstall_driver_w uninstall_driver = nullptr;
     if (newdev != nullptr)
         uninstall_driver = reinterpret_cast<uninstall_driver_w>(
             reinterpret_cast<void*>(GetProcAddress(newdev, "DiUninstallDriverW")));
+    BOOL earlier = enter_silence(flags);
     if (uninstall_driver != nullptr) {
         wchar_t wide[MAX_PATH];
-        if (MultiByteToWideChar(CP_ACP, 0, staged.c_str(), -1, wide, MAX_PATH) == 0)
+        if (MultiByteToWideChar(CP_ACP, 0, staged.c_str(), -1, wide, MAX_PATH) == 0) {
+            SetupSetNonInteractiveMode(earlier);
             return fail(ERROR_FILENAME_EXCED_RANGE, "the staged path does not convert", staged.c_str());
+        }
         BOOL needs_reboot = FALSE;
         if (!uninstall_driver(nullptr, wide, 0, &needs_reboot)) {
             DWORD error = GetLastError();
+            SetupSetNonInteractiveMode(earlier);
             report(difx_log_error, error, "removing %s failed", staged.c_str());
             return error;
         }
         if (needs_reboot && reboot != nullptr)
             *reboot = 1;
-    } else {
-        const char* name = strrchr(staged.c_str(), '\\') + 1;
-        if (!SetupUninstallOEMInfA(name, (flags & DRIVER_PACKAGE_FORCE) ? SUOI_FORCEDELETE : 0, nullptr)) {
-            DWORD error = GetLastError();
-            report(difx_log_error, error, "removing %s failed", staged.c_str());
-            return error;
-        }
+    } else if (!SetupUninstallOEMInfA(file_name(staged).c_str(), (flags & DRIVER_PACKAGE_FORCE) ? SUOI_FORCEDELETE : 0,
+                                      nullptr)) {
+        DWORD error = GetLastError();
+        SetupSetNonInteractiveMode(earlier);
+        report(difx_log_error, error, "removing %s failed", staged.c_str());
+        return error;
     }
+    SetupSetNonInteractiveMode(earlier);
     // A platform may answer success and keep the file (Wine does without
     // the force flag): that is no removal.
     if (GetFileAttributesA(staged.c_str()) != INVALID_FILE_ATTRIBUTES)
         return fail(ERROR_INF_IN_USE_BY_DEVICES, "the platform kept the staged copy (try /f)", staged.c_str());
-    report(difx_log_success, 0, "removed %s (the staged copy of %s)", staged.c_str(), inf);
+    report(difx_log_success, 0, "removed %s (the staged copy of %s)", staged.c_str(), path.c_str());
     return ERROR_SUCCESS;
 }
 

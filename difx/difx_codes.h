@@ -18,6 +18,7 @@ constexpr uint32_t difx_success = 0;
 constexpr uint32_t difx_file_not_found = 0x00000002;      // ERROR_FILE_NOT_FOUND
 constexpr uint32_t difx_already_exists = 0x000000B7;      // ERROR_ALREADY_EXISTS
 constexpr uint32_t difx_no_such_devinst = 0xE000020B;     // ERROR_NO_SUCH_DEVINST
+constexpr uint32_t difx_no_device_id = 0xE0000301;       // the package names no device ID for this machine
 constexpr uint32_t difx_driver_store_miss = 0xE0000302;   // the package is not in the driver store
 
 // Event numbers of the log callback.

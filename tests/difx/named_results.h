@@ -31,6 +31,8 @@ inline const NamedResult named_results[] = {
     {0x800B0110, "CERT_E_WRONG_USAGE", true},
     {0xE000020B, "ERROR_NO_SUCH_DEVINST", false},
     {0xE0000244, "ERROR_SIGNATURE_OSATTRIBUTE_MISMATCH", true},
+    {0xE0000301, "ERROR_NO_DEVICE_ID", false},
+    {0xE0000302, "ERROR_DRIVER_PACKAGE_NOT_IN_STORE", false},
     {0xE0000303, "ERROR_MISSING_FILE", true},
     {0xE0000304, "ERROR_INVALID_CATALOG_DATA", true},
 };

@@ -24,7 +24,7 @@ TEST(ResultNames, EveryNamedCodeWithItsSignatureClass)
 const NameCase name_cases[] = {
     {3, "Unknown:0x00000003"},
     {0xFFFFFFFF, "Unknown:0xFFFFFFFF"},
-    {0xE0000302, "Unknown:0xE0000302"},
+    {0xE0000300, "Unknown:0xE0000300"},
     {0x800B0102, "Unknown:0x800B0102"},
     {0xabcdef01, "Unknown:0xABCDEF01"},
 };

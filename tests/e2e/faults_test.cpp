@@ -204,7 +204,7 @@ TEST_F(Faults, CodesOutsideEveryTable)
         {"/i x.inf /d", "preinstall 0xFFFFFFFF\n", 2, "Call DriverPackagePreinstall failed: Unknown:0xFFFFFFFF"},
         {"/i x.inf /d", "install 0xDEADBEEF\n", 2, "Call DriverPackageInstall failed: Unknown:0xDEADBEEF"},
         {"/i x.inf /d", "install 0 0x80000000\n", 2, "Call DriverPackageInstall failed: Unknown:0x80000000"},
-        {"/u x.inf /d", "uninstall 0xE0000302\n", 2, "Call DriverPackageUninstall failed: Unknown:0xE0000302"},
+        {"/u x.inf /d", "uninstall 0xE0000300\n", 2, "Call DriverPackageUninstall failed: Unknown:0xE0000300"},
         {"/c HID\\VID_0F0F&PID_0001 /d", "uninstall 0x7FFFFFFF\n", 0, "Clean finished!"},
     };
     int row = 0;
