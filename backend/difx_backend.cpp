@@ -306,9 +306,56 @@ std::string instance_id(HDEVINFO set, SP_DEVINFO_DATA* device)
     return id;
 }
 
-// The staged copy in the system INF folder whose bytes equal inf: one of the
-// oem*.inf names that Windows gives staged packages, or, where the platform
-// keeps the package's own name (Wine does), the file of that name.
+// The catalog the package's INF names for this machine:
+// "CatalogFile.NT<architecture>", else "CatalogFile"; empty for none.
+std::string catalog_name(const std::string& inf)
+{
+    std::string name;
+    UINT error_line = 0;
+    HINF handle = SetupOpenInfFileA(inf.c_str(), nullptr, INF_STYLE_WIN4, &error_line);
+    if (handle == INVALID_HANDLE_VALUE)
+        return name;
+    std::string decorated = std::string("CatalogFile.NT") + machine_architecture();
+    for (const std::string& key : {decorated, std::string("CatalogFile")}) {
+        char value[MAX_PATH];
+        if (SetupGetLineTextA(nullptr, handle, "Version", key.c_str(), value, sizeof value, nullptr)) {
+            name = value;
+            break;
+        }
+    }
+    SetupCloseInfFile(handle);
+    return name;
+}
+
+// Where the driver store keeps a staged package's files.  Looked up at run
+// time: older platforms (and Wine) lack the function.
+using store_location_function = BOOL(WINAPI*)(const char* file_name, void* platform, const char* locale,
+                                              char* folder, DWORD size, DWORD* needed);
+
+// True when the store's copy of the package's catalog equals the one beside
+// the INF: two staged copies of one INF differ only in their catalogs.
+bool same_catalog(const std::string& inf, const std::string& staged)
+{
+    std::string catalog = catalog_name(inf);
+    HMODULE setupapi = GetModuleHandleA("setupapi.dll");
+    auto locate = setupapi == nullptr ? nullptr
+                                      : reinterpret_cast<store_location_function>(reinterpret_cast<void*>(
+                                            GetProcAddress(setupapi, "SetupGetInfDriverStoreLocationA")));
+    char location[MAX_PATH];
+    if (catalog.empty() || locate == nullptr ||
+        !locate(staged.c_str(), nullptr, nullptr, location, sizeof location, nullptr))
+        return false;
+    std::string store_inf = location;
+    std::string ours, theirs;
+    return read_whole(inf.substr(0, inf.find_last_of('\\') + 1) + catalog, &ours) &&
+           read_whole(store_inf.substr(0, store_inf.find_last_of('\\') + 1) + catalog, &theirs) && ours == theirs;
+}
+
+// The staged copy in the system INF folder of the package: an oem*.inf name
+// that Windows gives staged packages whose bytes equal inf (where several
+// do, the one whose catalog in the store is the package's; none where that
+// cannot be told), or, where the platform keeps a staged package's own name
+// (Wine does), the file of that name.
 std::string find_staged_copy(const std::string& inf)
 {
     std::string wanted;
@@ -316,20 +363,27 @@ std::string find_staged_copy(const std::string& inf)
         return std::string();
     std::string folder = inf_folder();
     std::string bytes;
+    std::vector<std::string> matches;
     WIN32_FIND_DATAA entry;
     HANDLE listing = FindFirstFileA((folder + "oem*.inf").c_str(), &entry);
     if (listing != INVALID_HANDLE_VALUE) {
-        std::string match;
         do {
             std::string candidate = folder + entry.cFileName;
-            if (read_whole(candidate, &bytes) && bytes == wanted) {
-                match = candidate;
-                break;
-            }
+            if (read_whole(candidate, &bytes) && bytes == wanted)
+                matches.push_back(candidate);
         } while (FindNextFileA(listing, &entry));
         FindClose(listing);
-        if (!match.empty())
-            return match;
+    }
+    if (matches.size() == 1)
+        return matches.front();
+    if (matches.size() > 1) {
+        for (const std::string& candidate : matches) {
+            if (same_catalog(inf, candidate))
+                return candidate;
+        }
+        report(difx_log_warning, 0, "%u staged copies of %s and none with its catalog",
+               static_cast<unsigned>(matches.size()), inf.c_str());
+        return std::string();
     }
     std::string same_name = folder + inf.substr(inf.find_last_of('\\') + 1);
     if (read_whole(same_name, &bytes) && bytes == wanted)
