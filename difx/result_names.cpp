@@ -31,14 +31,16 @@ constexpr ResultName result_names[] = {
     {0x800B0101, "CERT_E_EXPIRED", true},
     {0x800B0109, "CERT_E_UNTRUSTEDROOT", true},
     {0x800B0110, "CERT_E_WRONG_USAGE", true},
+    {0xE0000203, "ERROR_NO_DRIVER_SELECTED", false},
     {difx_no_such_devinst, "ERROR_NO_SUCH_DEVINST", false},
+    {0xE000023D, "ERROR_INF_IN_USE_BY_DEVICES", false},
     {0xE0000244, "ERROR_SIGNATURE_OSATTRIBUTE_MISMATCH", true},
     {difx_no_device_id, "ERROR_NO_DEVICE_ID", false},
     {difx_driver_store_miss, "ERROR_DRIVER_PACKAGE_NOT_IN_STORE", false},
     {0xE0000303, "ERROR_MISSING_FILE", true},
     {0xE0000304, "ERROR_INVALID_CATALOG_DATA", true},
 };
-static_assert(sizeof result_names / sizeof result_names[0] == 24, "24 named codes");
+static_assert(sizeof result_names / sizeof result_names[0] == 26, "26 named codes");
 
 // "Unknown:0x" and eight digits: 18 characters and the NUL.
 char unknown_code_text[64];

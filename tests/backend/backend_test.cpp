@@ -305,6 +305,7 @@ TEST_F(Backend, UninstallKeepsAPackageInUseUnlessForced)
     DriveResult kept = tavenor("/u pkg\\tavtest.inf /d");
     EXPECT_EQ(kept.exit_code, 2u);
     EXPECT_TRUE(has_line_starting(lines(kept), "LOG Event: 3, Error = 3758096957, "));
+    EXPECT_EQ(lines(kept).back(), "Call DriverPackageUninstall failed: ERROR_INF_IN_USE_BY_DEVICES");
     EXPECT_EQ(staged_copies(packages[0]).size(), 1u);
     EXPECT_FALSE(device_driver().empty());
 
