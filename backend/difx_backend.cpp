@@ -519,6 +519,22 @@ DWORD install_on_devices(const std::string& inf, DWORD flags, int32_t* reboot)
     return ERROR_SUCCESS;
 }
 
+// What staging needs of a package besides its INF: a device ID for this
+// machine and the catalog the INF names, beside it.
+DWORD check_package(const char* inf, std::string* path)
+{
+    DWORD result = check_inf(inf, path);
+    if (result != ERROR_SUCCESS)
+        return result;
+    if (inf_device_ids(*path).empty())
+        return fail(difx_no_device_id, "the package names no device ID for this machine", path->c_str());
+    std::string catalog = catalog_name(*path);
+    if (!catalog.empty() && GetFileAttributesA((path->substr(0, path->find_last_of('\\') + 1) + catalog).c_str()) ==
+                                INVALID_FILE_ATTRIBUTES)
+        return fail(difx_invalid_catalog, "the catalog the INF names is missing", catalog.c_str());
+    return ERROR_SUCCESS;
+}
+
 // The installer-information record names the application that installs
 // the package; the other fields may stay empty.
 bool installer_info_usable(const InstallerInfo* info)
@@ -533,11 +549,9 @@ extern "C" {
 __declspec(dllexport) uint32_t WINAPI DriverPackagePreinstallA(const char* inf, uint32_t flags)
 {
     std::string path;
-    DWORD result = check_inf(inf, &path);
+    DWORD result = check_package(inf, &path);
     if (result != ERROR_SUCCESS)
         return result;
-    if (inf_device_ids(path).empty())
-        return fail(difx_no_device_id, "the package names no device ID for this machine", path.c_str());
     return stage(path, flags, false);
 }
 
@@ -547,11 +561,9 @@ __declspec(dllexport) uint32_t WINAPI DriverPackageInstallA(const char* inf, uin
     if (info != nullptr && !installer_info_usable(static_cast<const InstallerInfo*>(info)))
         return fail(ERROR_INVALID_PARAMETER, "the installer information names no application", inf);
     std::string path;
-    DWORD result = check_inf(inf, &path);
+    DWORD result = check_package(inf, &path);
     if (result != ERROR_SUCCESS)
         return result;
-    if (inf_device_ids(path).empty())
-        return fail(difx_no_device_id, "the package names no device ID for this machine", path.c_str());
     result = stage(path, flags, true);
     if (result != ERROR_SUCCESS)
         return result;

@@ -20,6 +20,7 @@ constexpr uint32_t difx_already_exists = 0x000000B7;      // ERROR_ALREADY_EXIST
 constexpr uint32_t difx_no_such_devinst = 0xE000020B;     // ERROR_NO_SUCH_DEVINST
 constexpr uint32_t difx_no_device_id = 0xE0000301;       // the package names no device ID for this machine
 constexpr uint32_t difx_driver_store_miss = 0xE0000302;   // the package is not in the driver store
+constexpr uint32_t difx_invalid_catalog = 0xE0000304;     // ERROR_INVALID_CATALOG_DATA: the catalog is missing or bad
 
 // Event numbers of the log callback.
 constexpr uint32_t difx_log_success = 0;

@@ -38,7 +38,7 @@ constexpr ResultName result_names[] = {
     {difx_no_device_id, "ERROR_NO_DEVICE_ID", false},
     {difx_driver_store_miss, "ERROR_DRIVER_PACKAGE_NOT_IN_STORE", false},
     {0xE0000303, "ERROR_MISSING_FILE", true},
-    {0xE0000304, "ERROR_INVALID_CATALOG_DATA", true},
+    {difx_invalid_catalog, "ERROR_INVALID_CATALOG_DATA", true},
 };
 static_assert(sizeof result_names / sizeof result_names[0] == 26, "26 named codes");
 

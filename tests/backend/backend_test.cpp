@@ -275,15 +275,33 @@ TEST_F(Backend, WhichDevicesGetTheDriver)
     }
 }
 
-TEST_F(Backend, APackageForAnotherArchitectureOnlyIsRefused)
+struct RefusedCase {
+    const char* what;
+    std::string inf;
+    const char* last_line;
+};
+
+TEST_F(Backend, PackagesRefusedBeforeStaging)
 {
     make_device({"ROOT\\TAVENOR_TEST"});
-    add_package("arm.inf", package_inf("ROOT\\TAVENOR_TEST", "NTarm64"));
-    DriveResult r = tavenor("/i pkg\\arm.inf /d");
-    EXPECT_EQ(r.exit_code, 2u);
-    EXPECT_EQ(lines(r).back(), "Call DriverPackagePreinstall failed: ERROR_NO_DEVICE_ID");
-    EXPECT_TRUE(staged_copies(packages.back()).empty());
-    EXPECT_TRUE(device_calls().empty());
+    std::string with_catalog = package_inf("ROOT\\TAVENOR_TEST");
+    with_catalog.insert(with_catalog.find("DriverVer"), "CatalogFile = missing.cat\r\n");
+    const RefusedCase cases[] = {
+        {"models for another architecture only", package_inf("ROOT\\TAVENOR_TEST", "NTarm64"),
+         "Call DriverPackagePreinstall failed: ERROR_NO_DEVICE_ID"},
+        {"models for a newer Windows only", package_inf("ROOT\\TAVENOR_TEST", "NTamd64.99.0"),
+         "Call DriverPackagePreinstall failed: ERROR_NO_DEVICE_ID"},
+        // A signature-class code: Tavenor tries legacy mode, then gives up.
+        {"a catalog that is not there", with_catalog, "Call DriverPackagePreinstall failed: ERROR_INVALID_CATALOG_DATA"},
+    };
+    for (const RefusedCase& c : cases) {
+        add_package("refused.inf", c.inf);
+        DriveResult r = tavenor("/i pkg\\refused.inf /d");
+        EXPECT_EQ(r.exit_code, 2u) << c.what;
+        EXPECT_EQ(lines(r).back(), c.last_line) << c.what;
+        EXPECT_TRUE(staged_copies(c.inf).empty()) << c.what;
+        EXPECT_TRUE(device_calls().empty()) << c.what;
+    }
 }
 
 TEST_F(Backend, InstallWithoutAMatchingDevice)
