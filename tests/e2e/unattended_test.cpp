@@ -71,15 +71,15 @@ TEST(Unattended, ProgramFoldersInAnyLanguageQuotedOrNot)
 struct ViewerCase {
     const char* what;
     ViewerKind viewer;
-    DWORD max_ms;  // the install's two pauses take 2 s of it
+    DWORD max_ms;  // the install's two pauses take 2 s, the viewer 5 s at most; the rest is slack
 };
 
 TEST(Unattended, AViewerCostsARunFiveSecondsAtMost)
 {
     const ViewerCase cases[] = {
-        {"never answers", ViewerKind::never_pumps, 8500},
-        {"answers every line after 1.9 s", ViewerKind::slow, 8500},
-        {"stalls 2.5 s on its first line", ViewerKind::stalls_once, 6500},
+        {"never answers", ViewerKind::never_pumps, 9500},
+        {"answers every line after 1.9 s", ViewerKind::slow, 9500},
+        {"stalls 2.5 s on its first line", ViewerKind::stalls_once, 7500},
     };
     for (const ViewerCase& c : cases) {
         Stage stage = make_stage(test_name(), Library::full);

@@ -30,7 +30,9 @@ ViewerWindow::ViewerWindow(ViewerMode mode) : mode_(mode)
     ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     thread_ = CreateThread(nullptr, 0, thread_main, this, 0, nullptr);
-    WaitForSingleObject(ready_, 10000);
+    // Window creation can take seconds on a loaded machine; without the
+    // window the test would see no messages at all.
+    WaitForSingleObject(ready_, 60000);
 }
 
 ViewerWindow::~ViewerWindow()
