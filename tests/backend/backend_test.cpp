@@ -338,6 +338,25 @@ TEST_F(Backend, UninstallKeepsAPackageInUseUnlessForced)
     EXPECT_EQ(lines(second).back(), "Call DriverPackageUninstall failed: ERROR_DRIVER_PACKAGE_NOT_IN_STORE");
 }
 
+// Two staged copies of one INF differ only in their catalogs.  Where the
+// store's catalog cannot be compared (Wine has no store locations), none is
+// removed: removing the wrong one and answering success would be worse.
+TEST_F(Backend, TwoStagedCopiesThatCannotBeToldApartStay)
+{
+    const std::string copies[] = {inf_folder() + "oem9701.inf", inf_folder() + "oem9702.inf"};
+    for (const std::string& copy : copies)
+        ASSERT_TRUE(write_file(copy, packages[0]));
+    DriveResult r = tavenor("/u pkg\\tavtest.inf /f /d");
+    EXPECT_EQ(r.exit_code, 2u);
+    std::vector<std::string> got = lines(r);
+    EXPECT_TRUE(has_line_starting(got, "LOG Event: 2, 2 staged copies of ")) << shown(r);
+    EXPECT_EQ(got.back(), "Call DriverPackageUninstall failed: ERROR_DRIVER_PACKAGE_NOT_IN_STORE");
+    for (const std::string& copy : copies) {
+        EXPECT_TRUE(file_exists(copy)) << copy;
+        DeleteFileA(copy.c_str());
+    }
+}
+
 TEST_F(Backend, RefusesRelativeMissingLongAndSystemInfs)
 {
     HMODULE backend = LoadLibraryA((stage.folder + "\\DifxApix64.dll").c_str());
