@@ -2,11 +2,13 @@
 // Ledrik", receives Tavenor's trace lines as WM_COPYDATA messages tagged
 // 'CRVN' and lists them with a time stamp; Copy, Clear and Save As work on
 // the list, and "/log <file>" appends every line to a file for unattended
-// runs.
+// runs.  Only one viewer runs: a second start hands its /log file to the
+// first and ends, so no window takes lines away from another.
 //
 // A sender waits while its message is handled, so the handler only copies
-// the bytes into a queue and returns; the list and the log file are brought
-// up to date afterwards, from a posted message.
+// the bytes (at most message_bytes_max of them) into a queue and returns;
+// the list and the log file are brought up to date afterwards, from a
+// posted message.
 #include <windows.h>
 #include <commdlg.h>
 
@@ -23,6 +25,18 @@ namespace {
 constexpr char window_class[] = "CorvaneViewer";
 constexpr UINT drain_message = WM_APP + 1;
 
+// A second start hands the running viewer its log file's path in a
+// message with this tag ('CRVL').
+constexpr ULONG_PTR log_file_tag = 0x4352564C;
+
+// One message's share: any process on the desktop can send, and a trace
+// line is at most 4 KiB.  Bytes past these are cut, and the cut is said.
+constexpr DWORD message_bytes_max = 64 * 1024;
+constexpr int message_rows_max = 1000;
+
+// Where a line came from, as the log file names it.
+constexpr char window_source[] = "window message";
+
 enum ControlId { id_list = 100, id_copy, id_clear, id_save };
 
 struct Line {
@@ -37,6 +51,7 @@ struct Viewer {
     std::vector<Line> pending;   // received, not yet shown or logged
     bool drain_posted = false;
     HANDLE log = INVALID_HANDLE_VALUE;
+    bool log_failed = false;  // a write failed: said once, in the list, and in the exit code
 };
 
 Viewer g_viewer;
@@ -48,22 +63,12 @@ std::string stamp(const SYSTEMTIME& t)
     return text;
 }
 
+std::vector<std::string> rows_of(const std::string& text);
+
 // One list row per text line; the stamp stands on the first.
 void show_line(const Line& line)
 {
-    std::vector<std::string> rows;
-    size_t start = 0;
-    for (;;) {
-        size_t end = line.text.find('\n', start);
-        if (end == std::string::npos) {
-            rows.push_back(line.text.substr(start));
-            break;
-        }
-        rows.push_back(line.text.substr(start, end - start));
-        start = end + 1;
-    }
-    if (rows.size() > 1 && rows.back().empty())
-        rows.pop_back();  // a closing line feed adds no row
+    std::vector<std::string> rows = rows_of(line.text);
     std::string prefix = stamp(line.time) + "  ";
     std::string indent(prefix.size(), ' ');
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -72,11 +77,53 @@ void show_line(const Line& line)
     }
 }
 
-void write_all(HANDLE file, const std::string& bytes)
+bool write_all(HANDLE file, const std::string& bytes)
 {
     DWORD written = 0;
-    if (!bytes.empty())
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    return bytes.empty() ||
+           (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size());
+}
+
+// The rows of a received text: split at line feeds, a closing line feed
+// adding no row.
+std::vector<std::string> rows_of(const std::string& text)
+{
+    std::vector<std::string> rows;
+    size_t start = 0;
+    for (;;) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            rows.push_back(text.substr(start));
+            break;
+        }
+        rows.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    if (rows.size() > 1 && rows.back().empty())
+        rows.pop_back();
+    return rows;
+}
+
+// The log file: per row its time stamp, its source and its text, CR LF
+// ended, and on disk when the batch is done, so a machine that stops loses
+// nothing received before.  A failed write is said, not ignored.
+void log_batch(const std::vector<Line>& batch)
+{
+    if (g_viewer.log == INVALID_HANDLE_VALUE || g_viewer.log_failed)
+        return;
+    std::string bytes;
+    for (const Line& line : batch) {
+        for (const std::string& row : rows_of(line.text))
+            bytes += stamp(line.time) + "\t" + window_source + "\t" + row + "\r\n";
+    }
+    if (write_all(g_viewer.log, bytes) && FlushFileBuffers(g_viewer.log))
+        return;
+    g_viewer.log_failed = true;
+    char note[128];
+    snprintf(note, sizeof note, "[Corvane] writing the log file failed (error %lu): later lines are not in it",
+             static_cast<unsigned long>(GetLastError()));
+    SendMessageA(g_viewer.list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(note));
 }
 
 void drain()
@@ -86,13 +133,7 @@ void drain()
     batch.swap(g_viewer.pending);
     if (batch.empty())
         return;
-    if (g_viewer.log != INVALID_HANDLE_VALUE) {
-        // The log holds the trace text exactly: each line and a line feed.
-        std::string bytes;
-        for (const Line& line : batch)
-            bytes += line.text + "\n";
-        write_all(g_viewer.log, bytes);
-    }
+    log_batch(batch);
     SendMessageA(g_viewer.list, WM_SETREDRAW, FALSE, 0);
     for (const Line& line : batch)
         show_line(line);
@@ -161,8 +202,10 @@ void save_as()
         MessageBoxA(g_viewer.window, "The file cannot be written.", trace_viewer_title, MB_OK | MB_ICONWARNING);
         return;
     }
-    write_all(file, all_text());
+    bool written = write_all(file, all_text());
     CloseHandle(file);
+    if (!written)
+        MessageBoxA(g_viewer.window, "The file was not written whole.", trace_viewer_title, MB_OK | MB_ICONWARNING);
 }
 
 void lay_out(HWND window)
@@ -176,6 +219,55 @@ void lay_out(HWND window)
         x += 84;
     }
     MoveWindow(g_viewer.list, 0, bar, client.right, client.bottom - bar, TRUE);
+}
+
+// The first message_bytes_max bytes and message_rows_max rows of a message,
+// and a note of what was cut.
+std::string capped_text(const char* bytes, DWORD size)
+{
+    DWORD kept = size < message_bytes_max ? size : message_bytes_max;
+    int rows = 0;
+    for (DWORD i = 0; i < kept; ++i) {
+        if (bytes[i] == '\n' && ++rows == message_rows_max) {
+            kept = i;
+            break;
+        }
+    }
+    std::string text(bytes, kept);
+    if (kept < size) {
+        char note[64];
+        snprintf(note, sizeof note, "\n[Corvane] %lu more bytes of this message cut",
+                 static_cast<unsigned long>(size - kept));
+        text += note;
+    }
+    return text;
+}
+
+// Where someone can see a message box: a visible window station.
+bool someone_can_see()
+{
+    USEROBJECTFLAGS flags = {};
+    DWORD needed = 0;
+    HWINSTA station = GetProcessWindowStation();
+    return station != nullptr && GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed) &&
+           (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+// Appends from now on to the file at path (an empty path: no file).
+// Returns false, keeping the file it had, when the file cannot be opened.
+bool open_log(const std::string& path)
+{
+    if (path.empty())
+        return true;
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    if (g_viewer.log != INVALID_HANDLE_VALUE)
+        CloseHandle(g_viewer.log);
+    g_viewer.log = file;
+    g_viewer.log_failed = false;
+    return true;
 }
 
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
@@ -203,13 +295,19 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         return 0;
     case WM_COPYDATA: {
         const COPYDATASTRUCT* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
+        if (data != nullptr && data->dwData == log_file_tag) {
+            std::string path;
+            if (data->cbData > 0 && data->lpData != nullptr)
+                path.assign(static_cast<const char*>(data->lpData), data->cbData);
+            return open_log(path) ? TRUE : FALSE;
+        }
         if (data == nullptr || data->dwData != trace_viewer_tag)
             return FALSE;
-        // Exactly cbData bytes: the sender appends no NUL.
+        // Exactly cbData bytes (the sender appends no NUL), up to the cap.
         Line line;
         GetLocalTime(&line.time);
         if (data->cbData > 0 && data->lpData != nullptr)
-            line.text.assign(static_cast<const char*>(data->lpData), data->cbData);
+            line.text = capped_text(static_cast<const char*>(data->lpData), data->cbData);
         g_viewer.pending.push_back(std::move(line));
         if (!g_viewer.drain_posted) {
             g_viewer.drain_posted = true;
@@ -275,17 +373,57 @@ std::string log_option(const char* tail)
 
 } // namespace
 
+// A viewer already running gets the log file and is brought to the front;
+// true when there is one.  A start that races another waits for its window.
+bool hand_over_to_running(const std::string& log_path, bool* log_taken)
+{
+    HANDLE first = CreateMutexA(nullptr, FALSE, "Local\\CorvaneViewer");
+    bool another = first != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+    // The mutex stays open for this process's life when it is the first.
+    if (!another)
+        return false;
+    CloseHandle(first);
+    HWND running = nullptr;
+    for (int i = 0; i < 250 && running == nullptr; ++i) {
+        running = FindWindowA(window_class, trace_viewer_title);
+        if (running == nullptr)
+            Sleep(20);
+    }
+    *log_taken = true;
+    if (running == nullptr)
+        return true;
+    if (!log_path.empty()) {
+        COPYDATASTRUCT data = {log_file_tag, static_cast<DWORD>(log_path.size()), const_cast<char*>(log_path.data())};
+        DWORD_PTR answer = 0;
+        *log_taken = SendMessageTimeoutA(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                                         SMTO_ABORTIFHUNG, 5000, &answer) != 0 &&
+                     answer != 0;
+    }
+    ShowWindow(running, SW_RESTORE);
+    SetForegroundWindow(running);
+    return true;
+}
+
+void report_log_failure(const std::string& log_path)
+{
+    if (someone_can_see())
+        MessageBoxA(nullptr, ("Cannot open the log file " + log_path).c_str(), trace_viewer_title,
+                    MB_OK | MB_ICONERROR);
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
 {
     std::string log_path = log_option(tail ? tail : "");
-    if (!log_path.empty()) {
-        g_viewer.log = CreateFileA(log_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (g_viewer.log == INVALID_HANDLE_VALUE) {
-            MessageBoxA(nullptr, ("Cannot open the log file " + log_path).c_str(), trace_viewer_title,
-                        MB_OK | MB_ICONERROR);
-            return 2;
-        }
+    bool log_taken = false;
+    if (hand_over_to_running(log_path, &log_taken)) {
+        if (log_taken)
+            return 0;
+        report_log_failure(log_path);
+        return 2;
+    }
+    if (!open_log(log_path)) {
+        report_log_failure(log_path);
+        return 2;
     }
 
     WNDCLASSA wc = {};
@@ -309,5 +447,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
     }
     if (g_viewer.log != INVALID_HANDLE_VALUE)
         CloseHandle(g_viewer.log);
-    return 0;
+    return g_viewer.log_failed ? 2 : 0;
 }

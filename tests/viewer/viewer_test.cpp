@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <string>
 #include <vector>
@@ -13,7 +14,7 @@
 
 namespace {
 
-// A running viewer with its log file; closed (and so flushed) by stop().
+// A running viewer with its log file; closed by stop().
 class RunningViewer {
 public:
     explicit RunningViewer(const std::string& log) : log_(log)
@@ -39,6 +40,7 @@ public:
     }
     ~RunningViewer() { stop(); }
     HWND window() const { return window_; }
+    HANDLE process() const { return process_.hProcess; }
     void stop()
     {
         if (process_.hProcess == nullptr)
@@ -59,7 +61,38 @@ private:
     HWND window_ = nullptr;
 };
 
-TEST(Viewer, LogEqualsTheDebuggerOutputOfTheSameRun)
+// The rows of a trace line as the viewer lists and logs them: split at
+// line feeds, a closing line feed adding none.
+std::vector<std::string> rows_of(const std::string& text)
+{
+    std::vector<std::string> rows = split_lines(text);
+    if (rows.empty())
+        rows.push_back("");
+    return rows;
+}
+
+// The log's rows: "HH:MM:SS.mmm<tab>window message<tab>text", CR LF ended;
+// their texts, or a note of the first row that is not so.
+std::vector<std::string> log_texts(const std::string& log)
+{
+    std::vector<std::string> texts;
+    size_t at = 0;
+    while (at < log.size()) {
+        size_t end = log.find("\r\n", at);
+        if (end == std::string::npos)
+            return {"no CR LF at the end: " + log.substr(at)};
+        std::string row = log.substr(at, end - at);
+        at = end + 2;
+        std::vector<std::string> fields = split_tabs(row);
+        bool stamped = row.size() > 13 && row[2] == ':' && row[5] == ':' && row[8] == '.' && row[12] == '\t';
+        if (!stamped || row.compare(13, 15, "window message\t") != 0)
+            return {"not a log row: " + row};
+        texts.push_back(row.substr(28));
+    }
+    return texts;
+}
+
+TEST(Viewer, LogHoldsEveryLineOfARunStampedWithItsSource)
 {
     Stage stage = make_stage(test_name(), Library::full, "preinstall 183 0\nlog install 1 1 0 Installing\n");
     std::string log = stage.folder + "\\corvane.log";
@@ -68,11 +101,14 @@ TEST(Viewer, LogEqualsTheDebuggerOutputOfTheSameRun)
     DriveResult r = run(stage, "/i 'pkg\\x.inf' /d", ViewerKind::none);
     viewer.stop();
     EXPECT_EQ(r.exit_code, 0u);
-    std::string debugger;
-    for (const std::string& text : r.debug_strings)
-        debugger += text;
-    EXPECT_GT(r.debug_strings.size(), 20u);
-    EXPECT_EQ(read_file(log), debugger);
+    bool paired = false;
+    std::vector<std::string> expected;
+    for (const std::string& line : trace_lines(r, &paired)) {
+        std::vector<std::string> rows = rows_of(line);
+        expected.insert(expected.end(), rows.begin(), rows.end());
+    }
+    EXPECT_GT(expected.size(), 10u);
+    EXPECT_EQ(log_texts(read_file(log)), expected);
 }
 
 bool send(HWND window, ULONG_PTR tag, const void* bytes, DWORD size, DWORD* elapsed_ms)
@@ -99,16 +135,78 @@ TEST(Viewer, TakesExactlyCbDataBytesAndIgnoresOtherTags)
     EXPECT_TRUE(send(viewer.window(), trace_viewer_tag, "two\nlines", 9, &elapsed));
     // A burst answered at once, each message well within a sender's patience.
     DWORD slowest = 0;
-    std::string expected = "abc\n\ntwo\nlines\n";
+    std::vector<std::string> expected = {"abc", "", "two", "lines"};
     for (int i = 0; i < 300; ++i) {
         std::string line = "burst line " + std::to_string(i);
         ASSERT_TRUE(send(viewer.window(), trace_viewer_tag, line.data(), static_cast<DWORD>(line.size()), &elapsed));
         slowest = elapsed > slowest ? elapsed : slowest;
-        expected += line + "\n";
+        expected.push_back(line);
     }
     EXPECT_LT(slowest, 250u);
     viewer.stop();
-    EXPECT_EQ(read_file(log), expected);
+    EXPECT_EQ(log_texts(read_file(log)), expected);
+}
+
+// Any process on the desktop can send: huge messages are cut, answered at
+// once, and leave the viewer's memory bounded and its log complete.
+TEST(Viewer, HugeMessagesAreCutAndAnsweredAtOnce)
+{
+    std::string log = fresh_work_folder(test_name()) + "\\corvane.log";
+    RunningViewer viewer(log);
+    ASSERT_NE(viewer.window(), nullptr);
+    DWORD elapsed = 0, slowest = 0;
+    const std::string megabyte(1 << 20, 'm');
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_TRUE(send(viewer.window(), trace_viewer_tag, megabyte.data(), static_cast<DWORD>(megabyte.size()),
+                         &elapsed));
+        slowest = elapsed > slowest ? elapsed : slowest;
+    }
+    // Wine refuses a message of 2 MiB outright (ERROR_ACCESS_DENIED): 1.5 MiB
+    // of line feeds is the largest of its kind that arrives.
+    const std::string line_feeds(3 << 19, '\n');
+    ASSERT_TRUE(send(viewer.window(), trace_viewer_tag, line_feeds.data(), static_cast<DWORD>(line_feeds.size()),
+                     &elapsed));
+    slowest = elapsed > slowest ? elapsed : slowest;
+    const char last[] = "Call DriverPackageInstall Succeed.";
+    ASSERT_TRUE(send(viewer.window(), trace_viewer_tag, last, sizeof last - 1, &elapsed));
+    EXPECT_LT(slowest, 250u);
+    // Every message's share is 64 KiB at most: well under 64 MB in all.
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    Sleep(500);
+    ASSERT_TRUE(K32GetProcessMemoryInfo(viewer.process(), &memory, sizeof memory));
+    EXPECT_LT(memory.PagefileUsage, static_cast<SIZE_T>(64) << 20);
+    viewer.stop();
+    std::vector<std::string> texts = log_texts(read_file(log));
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), last);
+    EXPECT_EQ(texts[1], "[Corvane] 983040 more bytes of this message cut");
+}
+
+TEST(Viewer, ASecondStartHandsItsLogToTheFirstAndEnds)
+{
+    std::string folder = fresh_work_folder(test_name());
+    RunningViewer first(folder + "\\first.log");
+    ASSERT_NE(first.window(), nullptr);
+    std::string command = "\"" + program_folder() + "Corvane.exe\" /log \"" + folder + "\\second.log\"";
+    std::vector<char> writable(command.begin(), command.end());
+    writable.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION second = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &second));
+    EXPECT_EQ(WaitForSingleObject(second.hProcess, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    DWORD code = 99;
+    GetExitCodeProcess(second.hProcess, &code);
+    CloseHandle(second.hThread);
+    CloseHandle(second.hProcess);
+    EXPECT_EQ(code, 0u);
+    DWORD elapsed = 0;
+    EXPECT_TRUE(send(first.window(), trace_viewer_tag, "after", 5, &elapsed));
+    first.stop();
+    EXPECT_EQ(log_texts(read_file(folder + "\\second.log")), std::vector<std::string>{"after"});
+    EXPECT_EQ(read_file(folder + "\\first.log"), "");
 }
 
 } // namespace
