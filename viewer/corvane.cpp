@@ -24,6 +24,15 @@ namespace {
 
 constexpr char window_class[] = "CorvaneViewer";
 constexpr UINT drain_message = WM_APP + 1;
+constexpr UINT capture_message = WM_APP + 2;
+
+// A debugger-output line that repeats a window message of this long ago is
+// the same line of the same run, seen on its second channel.
+constexpr ULONGLONG same_line_ms = 2000;
+constexpr size_t recent_max = 1024;
+
+// The shared debug-output buffer: the writer's process id, then its text.
+constexpr DWORD debug_buffer_size = 4096;
 
 // A second start hands the running viewer its log file's path in a
 // message with this tag ('CRVL').
@@ -41,7 +50,17 @@ enum ControlId { id_list = 100, id_copy, id_clear, id_save };
 
 struct Line {
     SYSTEMTIME time;
+    std::string source;  // "window message", or "<process id> <image name>"
     std::string text;
+};
+
+// A process seen through the debugger output: watched until it ends, when
+// a line with its exit code follows its lines.
+struct Watched {
+    DWORD id;
+    std::string name;
+    HANDLE process;
+    HANDLE wait;
 };
 
 struct Viewer {
@@ -52,6 +71,16 @@ struct Viewer {
     bool drain_posted = false;
     HANDLE log = INVALID_HANDLE_VALUE;
     bool log_failed = false;  // a write failed: said once, in the list, and in the exit code
+    // Debugger output and process ends, from the capture threads and the
+    // thread pool: queued under the lock, brought in by the window's thread.
+    CRITICAL_SECTION lock;
+    std::vector<Line> captured;
+    volatile LONG capture_posted = 0;
+    std::vector<Watched> watched;
+    // Window messages of the last moments, so that a run seen on both
+    // channels (Tavenor sends each line to both) is shown once.
+    std::vector<std::pair<ULONGLONG, std::string>> recent;
+    HANDLE stop = nullptr;
 };
 
 Viewer g_viewer;
@@ -69,7 +98,7 @@ std::vector<std::string> rows_of(const std::string& text);
 void show_line(const Line& line)
 {
     std::vector<std::string> rows = rows_of(line.text);
-    std::string prefix = stamp(line.time) + "  ";
+    std::string prefix = stamp(line.time) + "  " + line.source + "  ";
     std::string indent(prefix.size(), ' ');
     for (size_t i = 0; i < rows.size(); ++i) {
         std::string row = (i == 0 ? prefix : indent) + rows[i];
@@ -115,7 +144,7 @@ void log_batch(const std::vector<Line>& batch)
     std::string bytes;
     for (const Line& line : batch) {
         for (const std::string& row : rows_of(line.text))
-            bytes += stamp(line.time) + "\t" + window_source + "\t" + row + "\r\n";
+            bytes += stamp(line.time) + "\t" + line.source + "\t" + row + "\r\n";
     }
     if (write_all(g_viewer.log, bytes) && FlushFileBuffers(g_viewer.log))
         return;
@@ -149,7 +178,7 @@ std::string all_text()
 {
     std::string text;
     for (const Line& line : g_viewer.lines)
-        text += stamp(line.time) + "  " + line.text + "\r\n";
+        text += stamp(line.time) + "  " + line.source + "  " + line.text + "\r\n";
     return text;
 }
 
@@ -243,6 +272,175 @@ std::string capped_text(const char* bytes, DWORD size)
     return text;
 }
 
+std::string without_line_ends(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+void remember_window_line(const std::string& text)
+{
+    ULONGLONG now = GetTickCount64();
+    std::vector<std::pair<ULONGLONG, std::string>>& recent = g_viewer.recent;
+    while (!recent.empty() && (now - recent.front().first > same_line_ms || recent.size() >= recent_max))
+        recent.erase(recent.begin());
+    recent.emplace_back(now, without_line_ends(text));
+}
+
+// True for a debugger-output line that a window message brought just before.
+bool seen_as_window_line(const std::string& text)
+{
+    ULONGLONG now = GetTickCount64();
+    for (auto it = g_viewer.recent.begin(); it != g_viewer.recent.end(); ++it) {
+        if (now - it->first <= same_line_ms && it->second == text) {
+            g_viewer.recent.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+// From any thread: a line for the window's thread to bring in.
+void queue_captured(Line line)
+{
+    EnterCriticalSection(&g_viewer.lock);
+    g_viewer.captured.push_back(std::move(line));
+    LeaveCriticalSection(&g_viewer.lock);
+    if (InterlockedExchange(&g_viewer.capture_posted, 1) == 0)
+        PostMessageA(g_viewer.window, capture_message, 0, 0);
+}
+
+void take_captured()
+{
+    InterlockedExchange(&g_viewer.capture_posted, 0);
+    std::vector<Line> batch;
+    EnterCriticalSection(&g_viewer.lock);
+    batch.swap(g_viewer.captured);
+    LeaveCriticalSection(&g_viewer.lock);
+    for (Line& line : batch) {
+        if (line.source != window_source && seen_as_window_line(line.text))
+            continue;
+        g_viewer.pending.push_back(std::move(line));
+    }
+    drain();
+}
+
+// What Tavenor's exit codes mean.
+const char* tavenor_outcome(DWORD code)
+{
+    static const char* const meanings[] = {"success", "success, a reboot is needed", "the operation failed",
+                                           "usage error: the command line was refused",
+                                           "DifxApix64.dll could not be loaded or lacks an entry point"};
+    return code < sizeof meanings / sizeof meanings[0] ? meanings[code] : nullptr;
+}
+
+// Thread pool: a watched process ended.
+VOID CALLBACK process_ended(void* parameter, BOOLEAN)
+{
+    DWORD id = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(parameter));
+    Line line;
+    GetLocalTime(&line.time);
+    DWORD code = 0;
+    EnterCriticalSection(&g_viewer.lock);
+    for (const Watched& watched : g_viewer.watched) {
+        if (watched.id == id) {
+            GetExitCodeProcess(watched.process, &code);
+            line.source = std::to_string(id) + " " + watched.name;
+            const char* meaning = lstrcmpiA(watched.name.c_str(), "Tavenor.exe") == 0 ? tavenor_outcome(code) : nullptr;
+            char text[160];
+            snprintf(text, sizeof text, "ended with exit code %lu%s%s", static_cast<unsigned long>(code),
+                     meaning ? ": " : "", meaning ? meaning : "");
+            line.text = text;
+        }
+    }
+    LeaveCriticalSection(&g_viewer.lock);
+    if (!line.text.empty())
+        queue_captured(std::move(line));
+}
+
+// The name of a process writing debugger output, watched from its first
+// line on so that its end is shown.
+std::string writer_name(DWORD id)
+{
+    EnterCriticalSection(&g_viewer.lock);
+    for (const Watched& watched : g_viewer.watched) {
+        if (watched.id == id) {
+            std::string name = watched.name;
+            LeaveCriticalSection(&g_viewer.lock);
+            return name;
+        }
+    }
+    LeaveCriticalSection(&g_viewer.lock);
+    Watched watched = {id, "?", nullptr, nullptr};
+    watched.process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (watched.process != nullptr) {
+        char path[MAX_PATH];
+        DWORD len = sizeof path;
+        if (QueryFullProcessImageNameA(watched.process, 0, path, &len)) {
+            std::string full(path, len);
+            watched.name = full.substr(full.find_last_of('\\') + 1);
+        }
+    }
+    EnterCriticalSection(&g_viewer.lock);
+    if (watched.process != nullptr &&
+        !RegisterWaitForSingleObject(&watched.wait, watched.process, process_ended,
+                                     reinterpret_cast<void*>(static_cast<ULONG_PTR>(id)), INFINITE,
+                                     WT_EXECUTEONLYONCE))
+        watched.wait = nullptr;
+    g_viewer.watched.push_back(watched);
+    LeaveCriticalSection(&g_viewer.lock);
+    return watched.name;
+}
+
+// One debugger-output channel: the shared buffer under the names with this
+// prefix ("" for this session, "Global\\" for the machine, which takes an
+// elevated viewer).  Ends when the viewer does, or at once when the channel
+// cannot be had.
+DWORD WINAPI capture_debug_output(void* parameter)
+{
+    const std::string prefix = static_cast<const char*>(parameter);
+    HANDLE buffer_ready = CreateEventA(nullptr, FALSE, FALSE, (prefix + "DBWIN_BUFFER_READY").c_str());
+    bool taken = buffer_ready != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+    HANDLE data_ready = CreateEventA(nullptr, FALSE, FALSE, (prefix + "DBWIN_DATA_READY").c_str());
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, debug_buffer_size,
+                                        (prefix + "DBWIN_BUFFER").c_str());
+    const char* view =
+        mapping != nullptr ? static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0)) : nullptr;
+    if (!taken && data_ready != nullptr && view != nullptr) {
+        HANDLE waits[2] = {data_ready, g_viewer.stop};
+        for (;;) {
+            SetEvent(buffer_ready);
+            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
+                break;
+            DWORD id = 0;
+            memcpy(&id, view, sizeof id);
+            const char* text = view + sizeof id;
+            Line line;
+            GetLocalTime(&line.time);
+            line.text = without_line_ends(std::string(text, strnlen(text, debug_buffer_size - sizeof id)));
+            // The line feed a writer sends after each line adds nothing.
+            if (line.text.empty())
+                continue;
+            line.source = std::to_string(id) + " " + writer_name(id);
+            queue_captured(std::move(line));
+        }
+    } else if (taken && prefix.empty()) {
+        Line note;
+        GetLocalTime(&note.time);
+        note.source = "Corvane";
+        note.text = "another debugger-output monitor is running: debugger output goes to it, not here";
+        queue_captured(std::move(note));
+    }
+    if (view != nullptr)
+        UnmapViewOfFile(view);
+    for (HANDLE handle : {mapping, data_ready, buffer_ready}) {
+        if (handle != nullptr)
+            CloseHandle(handle);
+    }
+    return 0;
+}
+
 // Where someone can see a message box: a visible window station.
 bool someone_can_see()
 {
@@ -306,8 +504,10 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         // Exactly cbData bytes (the sender appends no NUL), up to the cap.
         Line line;
         GetLocalTime(&line.time);
+        line.source = window_source;
         if (data->cbData > 0 && data->lpData != nullptr)
             line.text = capped_text(static_cast<const char*>(data->lpData), data->cbData);
+        remember_window_line(line.text);
         g_viewer.pending.push_back(std::move(line));
         if (!g_viewer.drain_posted) {
             g_viewer.drain_posted = true;
@@ -317,6 +517,9 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     }
     case drain_message:
         drain();
+        return 0;
+    case capture_message:
+        take_captured();
         return 0;
     case WM_COMMAND:
         switch (LOWORD(wparam)) {
@@ -425,6 +628,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
         report_log_failure(log_path);
         return 2;
     }
+    InitializeCriticalSection(&g_viewer.lock);
+    g_viewer.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
     WNDCLASSA wc = {};
     wc.lpfnWndProc = window_proc;
@@ -440,11 +645,32 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
         return 1;
     ShowWindow(g_viewer.window, show);
 
+    // The debugger output of this session and, when elevated, of the
+    // machine (runs started as SYSTEM by a deployment agent).
+    static const char* const channels[] = {"", "Global\\"};
+    HANDLE capture_threads[2] = {};
+    for (int i = 0; i < 2; ++i)
+        capture_threads[i] = CreateThread(nullptr, 0, capture_debug_output, const_cast<char*>(channels[i]), 0, nullptr);
+
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
+    SetEvent(g_viewer.stop);
+    for (HANDLE thread : capture_threads) {
+        if (thread != nullptr) {
+            WaitForSingleObject(thread, 5000);
+            CloseHandle(thread);
+        }
+    }
+    for (const Watched& watched : g_viewer.watched) {
+        if (watched.wait != nullptr)
+            UnregisterWaitEx(watched.wait, INVALID_HANDLE_VALUE);
+        if (watched.process != nullptr)
+            CloseHandle(watched.process);
+    }
+    CloseHandle(g_viewer.stop);
     if (g_viewer.log != INVALID_HANDLE_VALUE)
         CloseHandle(g_viewer.log);
     return g_viewer.log_failed ? 2 : 0;

@@ -71,11 +71,11 @@ std::vector<std::string> rows_of(const std::string& text)
     return rows;
 }
 
-// The log's rows: "HH:MM:SS.mmm<tab>window message<tab>text", CR LF ended;
-// their texts, or a note of the first row that is not so.
-std::vector<std::string> log_texts(const std::string& log)
+// The log's rows, "HH:MM:SS.mmm<tab>source<tab>text" with CR LF, as
+// "source<tab>text"; a note in their place for the first row not so.
+std::vector<std::string> log_rows(const std::string& log)
 {
-    std::vector<std::string> texts;
+    std::vector<std::string> rows;
     size_t at = 0;
     while (at < log.size()) {
         size_t end = log.find("\r\n", at);
@@ -83,13 +83,42 @@ std::vector<std::string> log_texts(const std::string& log)
             return {"no CR LF at the end: " + log.substr(at)};
         std::string row = log.substr(at, end - at);
         at = end + 2;
-        std::vector<std::string> fields = split_tabs(row);
         bool stamped = row.size() > 13 && row[2] == ':' && row[5] == ':' && row[8] == '.' && row[12] == '\t';
-        if (!stamped || row.compare(13, 15, "window message\t") != 0)
+        if (!stamped || row.find('\t', 13) == std::string::npos)
             return {"not a log row: " + row};
-        texts.push_back(row.substr(28));
+        rows.push_back(row.substr(13));
+    }
+    return rows;
+}
+
+// The texts of the log's rows that came as window messages.
+std::vector<std::string> log_texts(const std::string& log)
+{
+    std::vector<std::string> texts;
+    const std::string source = "window message\t";
+    for (const std::string& row : log_rows(log)) {
+        if (row.compare(0, source.size(), source) == 0)
+            texts.push_back(row.substr(source.size()));
+        else if (row.find('\t') == std::string::npos)
+            texts.push_back(row);
     }
     return texts;
+}
+
+// Starts a program outside any debugger and waits for its end; its process id.
+DWORD run_plain(const std::string& command_line)
+{
+    std::vector<char> writable(command_line.begin(), command_line.end());
+    writable.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return 0;
+    WaitForSingleObject(process.hProcess, 30000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return process.dwProcessId;
 }
 
 TEST(Viewer, LogHoldsEveryLineOfARunStampedWithItsSource)
@@ -207,6 +236,62 @@ TEST(Viewer, ASecondStartHandsItsLogToTheFirstAndEnds)
     first.stop();
     EXPECT_EQ(log_texts(read_file(folder + "\\second.log")), std::vector<std::string>{"after"});
     EXPECT_EQ(read_file(folder + "\\first.log"), "");
+}
+
+// Debugger output of any program arrives with its process, and its end
+// with its exit code.
+TEST(Viewer, DebuggerOutputArrivesWithItsProcessAndItsEnd)
+{
+    std::string log = fresh_work_folder(test_name()) + "\\corvane.log";
+    RunningViewer viewer(log);
+    ASSERT_NE(viewer.window(), nullptr);
+    DWORD id = run_plain("\"" + program_folder() + "tavenor-debug-writer.exe\" \"hello from a writer\" 7");
+    ASSERT_NE(id, 0u);
+    Sleep(1000);
+    viewer.stop();
+    std::string source = std::to_string(id) + " tavenor-debug-writer.exe\t";
+    EXPECT_EQ(log_rows(read_file(log)), (std::vector<std::string>{source + "hello from a writer",
+                                                                   source + "ended with exit code 7"}));
+}
+
+// Tavenor sends each line to the window and to the debugger output: the run
+// is shown once, in order, and then how it ended.
+TEST(Viewer, ATavenorRunArrivesOnceThenItsOutcome)
+{
+    Stage stage = make_stage(test_name(), Library::full, "uninstall 0\n");
+    std::string log = stage.folder + "\\corvane.log";
+    RunningViewer viewer(log);
+    ASSERT_NE(viewer.window(), nullptr);
+    DWORD id = run_plain("\"" + stage.exe + "\" /u x.inf /d");
+    ASSERT_NE(id, 0u);
+    Sleep(1000);
+    viewer.stop();
+    std::vector<std::string> rows = log_rows(read_file(log));
+    ASSERT_GT(rows.size(), 4u);
+    EXPECT_EQ(rows.back(), std::to_string(id) + " Tavenor.exe\tended with exit code 0: success");
+    for (size_t i = 0; i + 1 < rows.size(); ++i)
+        EXPECT_EQ(rows[i].compare(0, 15, "window message\t"), 0) << "shown twice: " << rows[i];
+    EXPECT_EQ(rows[0], "window message\t/u x.inf /d");
+}
+
+// Tavenor's lines carry UTF-8: the list shows the characters they mean.
+TEST(Viewer, Utf8LinesAreShownAsTheirCharacters)
+{
+    std::string log = fresh_work_folder(test_name()) + "\\corvane.log";
+    RunningViewer viewer(log);
+    ASSERT_NE(viewer.window(), nullptr);
+    const char line[] = "J\xC3\xBCrgen \xD0\x94\xD1\x80\xD0\xB0\xD0\xB9\xD0\xB2\xD0\xB5\xD1\x80";
+    DWORD elapsed = 0;
+    ASSERT_TRUE(send(viewer.window(), trace_viewer_tag, line, sizeof line - 1, &elapsed));
+    HWND list = FindWindowExA(viewer.window(), nullptr, "ListBox", nullptr);
+    ASSERT_NE(list, nullptr);
+    wchar_t row[256] = L"";
+    for (int i = 0; i < 100 && SendMessageW(list, LB_GETCOUNT, 0, 0) < 1; ++i)
+        Sleep(20);
+    ASSERT_LT(SendMessageW(list, LB_GETTEXTLEN, 0, 0), 250);
+    SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(row));
+    std::wstring shown = row;
+    EXPECT_NE(shown.find(L"J\x00FCrgen \x0414\x0440\x0430\x0439\x0432\x0435\x0440"), std::wstring::npos);
 }
 
 } // namespace
