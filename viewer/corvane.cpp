@@ -26,6 +26,12 @@ constexpr char window_class[] = "CorvaneViewer";
 constexpr UINT drain_message = WM_APP + 1;
 constexpr UINT capture_message = WM_APP + 2;
 
+// The log goes to disk at most this long after a line was written: often
+// enough that a machine that stops loses almost nothing, seldom enough that
+// a burst of lines does not keep senders waiting on the disk.
+constexpr UINT flush_interval_ms = 250;
+constexpr UINT_PTR flush_timer = 1;
+
 // A debugger-output line that repeats a window message of this long ago is
 // the same line of the same run, seen on its second channel.
 constexpr ULONGLONG same_line_ms = 2000;
@@ -71,6 +77,8 @@ struct Viewer {
     bool drain_posted = false;
     HANDLE log = INVALID_HANDLE_VALUE;
     bool log_failed = false;  // a write failed: said once, in the list, and in the exit code
+    bool log_dirty = false;   // written, not yet on disk
+    ULONGLONG log_flushed = 0;
     // Debugger output and process ends, from the capture threads and the
     // thread pool: queued under the lock, brought in by the window's thread.
     CRITICAL_SECTION lock;
@@ -134,9 +142,29 @@ std::vector<std::string> rows_of(const std::string& text)
     return rows;
 }
 
+void report_log_write_failure()
+{
+    g_viewer.log_failed = true;
+    char note[128];
+    snprintf(note, sizeof note, "[Corvane] writing the log file failed (error %lu): later lines are not in it",
+             static_cast<unsigned long>(GetLastError()));
+    SendMessageA(g_viewer.list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(note));
+}
+
+void flush_log()
+{
+    KillTimer(g_viewer.window, flush_timer);
+    if (!g_viewer.log_dirty || g_viewer.log == INVALID_HANDLE_VALUE || g_viewer.log_failed)
+        return;
+    g_viewer.log_dirty = false;
+    g_viewer.log_flushed = GetTickCount64();
+    if (!FlushFileBuffers(g_viewer.log))
+        report_log_write_failure();
+}
+
 // The log file: per row its time stamp, its source and its text, CR LF
-// ended, and on disk when the batch is done, so a machine that stops loses
-// nothing received before.  A failed write is said, not ignored.
+// ended; on disk within flush_interval_ms.  A failed write is said, not
+// ignored.
 void log_batch(const std::vector<Line>& batch)
 {
     if (g_viewer.log == INVALID_HANDLE_VALUE || g_viewer.log_failed)
@@ -146,13 +174,15 @@ void log_batch(const std::vector<Line>& batch)
         for (const std::string& row : rows_of(line.text))
             bytes += stamp(line.time) + "\t" + line.source + "\t" + row + "\r\n";
     }
-    if (write_all(g_viewer.log, bytes) && FlushFileBuffers(g_viewer.log))
+    if (!write_all(g_viewer.log, bytes)) {
+        report_log_write_failure();
         return;
-    g_viewer.log_failed = true;
-    char note[128];
-    snprintf(note, sizeof note, "[Corvane] writing the log file failed (error %lu): later lines are not in it",
-             static_cast<unsigned long>(GetLastError()));
-    SendMessageA(g_viewer.list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(note));
+    }
+    g_viewer.log_dirty = true;
+    if (GetTickCount64() - g_viewer.log_flushed >= flush_interval_ms)
+        flush_log();
+    else
+        SetTimer(g_viewer.window, flush_timer, flush_interval_ms, nullptr);
 }
 
 void drain()
@@ -461,8 +491,10 @@ bool open_log(const std::string& path)
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    if (g_viewer.log != INVALID_HANDLE_VALUE)
+    if (g_viewer.log != INVALID_HANDLE_VALUE) {
+        flush_log();
         CloseHandle(g_viewer.log);
+    }
     g_viewer.log = file;
     g_viewer.log_failed = false;
     return true;
@@ -521,6 +553,10 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case capture_message:
         take_captured();
         return 0;
+    case WM_TIMER:
+        if (wparam == flush_timer)
+            flush_log();
+        return 0;
     case WM_COMMAND:
         switch (LOWORD(wparam)) {
         case id_copy:
@@ -539,6 +575,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         break;
     case WM_CLOSE:
         drain();
+        flush_log();
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:
