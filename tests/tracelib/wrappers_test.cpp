@@ -200,6 +200,7 @@ TEST(Wrappers, RoutineThatReturnsAtOnce)
 struct Gate {
     HANDLE go;
     volatile LONG finished;
+    volatile LONG spin;  // work between saying "finished" and returning
 };
 
 int32_t wait_for_gate(void* argument)
@@ -207,12 +208,14 @@ int32_t wait_for_gate(void* argument)
     Gate* gate = static_cast<Gate*>(argument);
     WaitForSingleObject(gate->go, INFINITE);
     InterlockedIncrement(&gate->finished);
+    for (volatile LONG i = 0; i < gate->spin; i = i + 1) {
+    }
     return 5;
 }
 
 TEST(Wrappers, ReleaseWhileRunningLetsTheThreadFree)
 {
-    Gate gate = {CreateEventA(nullptr, TRUE, FALSE, nullptr), 0};
+    Gate gate = {CreateEventA(nullptr, TRUE, FALSE, nullptr), 0, 0};
     LONG freed_before = worker_records_freed();
     WorkerRecord* worker = worker_start(wait_for_gate, &gate);
     ASSERT_NE(worker, WRAPPER_INVALID);
@@ -234,7 +237,7 @@ TEST(Wrappers, ReleaseRacesTheRoutinesReturn)
     constexpr int worker_count = 600;
     LONG freed_before = worker_records_freed();
     LONG closed_before = worker_handles_closed();
-    Gate gate = {CreateEventA(nullptr, FALSE, FALSE, nullptr), 0};
+    Gate gate = {CreateEventA(nullptr, FALSE, FALSE, nullptr), 0, 0};
     int released_while_running = 0;
     for (int i = 0; i < worker_count; ++i) {
         LONG finished = gate.finished;
@@ -245,9 +248,12 @@ TEST(Wrappers, ReleaseRacesTheRoutinesReturn)
             worker_release(worker);
             SetEvent(gate.go);
             break;
-        case 1:  // at the moment it returns
+        case 1:  // about the moment it returns: past its work, up to a few ms from the end
+            gate.spin = (i * 7919) % 5000000;
             SetEvent(gate.go);
-            if (gate.finished == finished)
+            while (gate.finished == finished)
+                YieldProcessor();
+            if (worker_is_running(worker))
                 ++released_while_running;
             worker_release(worker);
             break;
@@ -260,6 +266,7 @@ TEST(Wrappers, ReleaseRacesTheRoutinesReturn)
         }
         while (gate.finished == finished)
             SwitchToThread();
+        gate.spin = 0;
     }
     for (int i = 0; i < 1000 && worker_records_freed() - freed_before < worker_count; ++i)
         Sleep(10);
