@@ -462,14 +462,12 @@ std::vector<std::string> devices_using(const std::string& staged)
     return users;
 }
 
-// Installs the staged package on every present device it names: once per
-// ID as the devices spell it, then checks each device's driver instead of
-// trusting the platform's answer.
-DWORD install_on_devices(const std::string& inf, DWORD flags, int32_t* reboot)
+// Installs the staged package on every present device that one of its ids
+// names: once per ID as the devices spell it, then checks each device's
+// driver instead of trusting the platform's answer.
+DWORD install_on_devices(const std::string& inf, const std::vector<std::string>& ids, DWORD flags,
+                         int32_t* reboot)
 {
-    std::vector<std::string> ids = inf_device_ids(inf);
-    if (ids.empty())
-        return fail(difx_no_device_id, "the package names no device ID for this machine", inf.c_str());
     std::vector<Target> targets = present_targets(ids);
     if (targets.empty())
         return fail(difx_no_such_devinst, "no present device matches the package", inf.c_str());
@@ -520,13 +518,14 @@ DWORD install_on_devices(const std::string& inf, DWORD flags, int32_t* reboot)
 }
 
 // What staging needs of a package besides its INF: a device ID for this
-// machine and the catalog the INF names, beside it.
-DWORD check_package(const char* inf, std::string* path)
+// machine (its IDs go to ids) and the catalog the INF names, beside it.
+DWORD check_package(const char* inf, std::string* path, std::vector<std::string>* ids)
 {
     DWORD result = check_inf(inf, path);
     if (result != ERROR_SUCCESS)
         return result;
-    if (inf_device_ids(*path).empty())
+    *ids = inf_device_ids(*path);
+    if (ids->empty())
         return fail(difx_no_device_id, "the package names no device ID for this machine", path->c_str());
     std::string catalog = catalog_name(*path);
     if (!catalog.empty() && GetFileAttributesA((path->substr(0, path->find_last_of('\\') + 1) + catalog).c_str()) ==
@@ -535,11 +534,46 @@ DWORD check_package(const char* inf, std::string* path)
     return ERROR_SUCCESS;
 }
 
-// The installer-information record names the application that installs
-// the package; the other fields may stay empty.
-bool installer_info_usable(const InstallerInfo* info)
+// An installer-information record, where one is given, names the
+// application that installs the package; the other fields may stay empty.
+DWORD check_installer_info(const void* info, const char* inf)
 {
-    return info->application_id != nullptr && info->application_id[0] != '\0';
+    const InstallerInfo* record = static_cast<const InstallerInfo*>(info);
+    if (record != nullptr && (record->application_id == nullptr || record->application_id[0] == '\0'))
+        return fail(ERROR_INVALID_PARAMETER, "the installer information names no application", inf);
+    return ERROR_SUCCESS;
+}
+
+// Removes the staged copy from the store (and its devices): with
+// DiUninstallDriverW where the platform exports it, else
+// SetupUninstallOEMInfA.  Runs inside the caller's non-interactive mode.
+DWORD remove_staged(const std::string& staged, DWORD flags, int32_t* reboot)
+{
+    HMODULE newdev = GetModuleHandleA("newdev.dll");
+    uninstall_driver_w uninstall_driver = nullptr;
+    if (newdev != nullptr)
+        uninstall_driver = reinterpret_cast<uninstall_driver_w>(
+            reinterpret_cast<void*>(GetProcAddress(newdev, "DiUninstallDriverW")));
+    if (uninstall_driver == nullptr) {
+        DWORD style = (flags & DRIVER_PACKAGE_FORCE) ? SUOI_FORCEDELETE : 0;
+        if (SetupUninstallOEMInfA(file_name(staged).c_str(), style, nullptr))
+            return ERROR_SUCCESS;
+        DWORD error = GetLastError();
+        report(difx_log_error, error, "removing %s failed", staged.c_str());
+        return error;
+    }
+    wchar_t wide[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, staged.c_str(), -1, wide, MAX_PATH) == 0)
+        return fail(ERROR_FILENAME_EXCED_RANGE, "the staged path does not convert", staged.c_str());
+    BOOL needs_reboot = FALSE;
+    if (!uninstall_driver(nullptr, wide, 0, &needs_reboot)) {
+        DWORD error = GetLastError();
+        report(difx_log_error, error, "removing %s failed", staged.c_str());
+        return error;
+    }
+    if (needs_reboot && reboot != nullptr)
+        *reboot = 1;
+    return ERROR_SUCCESS;
 }
 
 } // namespace
@@ -549,7 +583,8 @@ extern "C" {
 __declspec(dllexport) uint32_t WINAPI DriverPackagePreinstallA(const char* inf, uint32_t flags)
 {
     std::string path;
-    DWORD result = check_package(inf, &path);
+    std::vector<std::string> ids;
+    DWORD result = check_package(inf, &path, &ids);
     if (result != ERROR_SUCCESS)
         return result;
     return stage(path, flags, false);
@@ -558,25 +593,25 @@ __declspec(dllexport) uint32_t WINAPI DriverPackagePreinstallA(const char* inf, 
 __declspec(dllexport) uint32_t WINAPI DriverPackageInstallA(const char* inf, uint32_t flags, const void* info,
                                                             int32_t* reboot)
 {
-    if (info != nullptr && !installer_info_usable(static_cast<const InstallerInfo*>(info)))
-        return fail(ERROR_INVALID_PARAMETER, "the installer information names no application", inf);
     std::string path;
-    DWORD result = check_package(inf, &path);
+    std::vector<std::string> ids;
+    DWORD result = check_installer_info(info, inf);
+    if (result == ERROR_SUCCESS)
+        result = check_package(inf, &path, &ids);
+    if (result == ERROR_SUCCESS)
+        result = stage(path, flags, true);
     if (result != ERROR_SUCCESS)
         return result;
-    result = stage(path, flags, true);
-    if (result != ERROR_SUCCESS)
-        return result;
-    return install_on_devices(path, flags, reboot);
+    return install_on_devices(path, ids, flags, reboot);
 }
 
 __declspec(dllexport) uint32_t WINAPI DriverPackageUninstallA(const char* inf, uint32_t flags, const void* info,
                                                               int32_t* reboot)
 {
-    if (info != nullptr && !installer_info_usable(static_cast<const InstallerInfo*>(info)))
-        return fail(ERROR_INVALID_PARAMETER, "the installer information names no application", inf);
     std::string path;
-    DWORD result = check_inf(inf, &path);
+    DWORD result = check_installer_info(info, inf);
+    if (result == ERROR_SUCCESS)
+        result = check_inf(inf, &path);
     if (result != ERROR_SUCCESS)
         return result;
     std::string staged = find_staged_copy(path);
@@ -591,35 +626,11 @@ __declspec(dllexport) uint32_t WINAPI DriverPackageUninstallA(const char* inf, u
         return ERROR_INF_IN_USE_BY_DEVICES;
     }
 
-    HMODULE newdev = GetModuleHandleA("newdev.dll");
-    uninstall_driver_w uninstall_driver = nullptr;
-    if (newdev != nullptr)
-        uninstall_driver = reinterpret_cast<uninstall_driver_w>(
-            reinterpret_cast<void*>(GetProcAddress(newdev, "DiUninstallDriverW")));
     BOOL earlier = enter_silence(flags);
-    if (uninstall_driver != nullptr) {
-        wchar_t wide[MAX_PATH];
-        if (MultiByteToWideChar(CP_ACP, 0, staged.c_str(), -1, wide, MAX_PATH) == 0) {
-            SetupSetNonInteractiveMode(earlier);
-            return fail(ERROR_FILENAME_EXCED_RANGE, "the staged path does not convert", staged.c_str());
-        }
-        BOOL needs_reboot = FALSE;
-        if (!uninstall_driver(nullptr, wide, 0, &needs_reboot)) {
-            DWORD error = GetLastError();
-            SetupSetNonInteractiveMode(earlier);
-            report(difx_log_error, error, "removing %s failed", staged.c_str());
-            return error;
-        }
-        if (needs_reboot && reboot != nullptr)
-            *reboot = 1;
-    } else if (!SetupUninstallOEMInfA(file_name(staged).c_str(), (flags & DRIVER_PACKAGE_FORCE) ? SUOI_FORCEDELETE : 0,
-                                      nullptr)) {
-        DWORD error = GetLastError();
-        SetupSetNonInteractiveMode(earlier);
-        report(difx_log_error, error, "removing %s failed", staged.c_str());
-        return error;
-    }
+    result = remove_staged(staged, flags, reboot);
     SetupSetNonInteractiveMode(earlier);
+    if (result != ERROR_SUCCESS)
+        return result;
     // A platform may answer success and keep the file (Wine does without
     // the force flag): that is no removal.
     if (GetFileAttributesA(staged.c_str()) != INVALID_FILE_ATTRIBUTES)

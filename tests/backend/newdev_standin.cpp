@@ -214,7 +214,6 @@ __declspec(dllexport) BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, const
             better_there.push_back(better);
         }
     }
-    BOOL result = TRUE;
     std::string installed;
     std::string package = base_name(inf);
     if (matched.empty()) {
@@ -246,7 +245,7 @@ __declspec(dllexport) BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, const
     if (scripted("reboot", package) && reboot != nullptr)
         *reboot = TRUE;
     journal(call + "\t0x00000000\t" + installed.substr(1));
-    return result;
+    return TRUE;
 }
 
 __declspec(dllexport) BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND window, const wchar_t* hardware_id,
