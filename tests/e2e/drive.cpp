@@ -142,27 +142,39 @@ DriveResult drive(const DriveOptions& options)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     // A window station of its own is not visible, as a service's is not.
+    // The name is this process's own, so nothing left from another run can
+    // stand in for it.
     HWINSTA station = nullptr;
     HDESK desktop = nullptr;
-    char hidden_desktop[] = "TavenorHidden\\Default";
+    const std::string station_name = "TavenorHidden" + std::to_string(GetCurrentProcessId());
+    std::string hidden_desktop = station_name + "\\Default";
     auto close_station = [&] {
         if (desktop != nullptr)
             CloseDesktop(desktop);
         if (station != nullptr)
             CloseWindowStation(station);
     };
+    auto failed = [&](const char* call) {
+        result.not_started = std::string(call) + " failed with error " + std::to_string(GetLastError());
+        close_station();
+        return result;
+    };
     if (options.hidden_station) {
         HWINSTA own = GetProcessWindowStation();
-        station = CreateWindowStationA("TavenorHidden", 0, WINSTA_ALL_ACCESS, nullptr);
-        if (station != nullptr && SetProcessWindowStation(station)) {
-            desktop = CreateDesktopA("Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-            SetProcessWindowStation(own);
-        }
-        if (desktop == nullptr) {
-            close_station();
-            return result;
-        }
-        startup.lpDesktop = hidden_desktop;
+        station = CreateWindowStationA(station_name.c_str(), 0, WINSTA_ALL_ACCESS, nullptr);
+        result.no_hidden_station = true;
+        if (station == nullptr)
+            return failed("CreateWindowStationA");
+        if (!SetProcessWindowStation(station))
+            return failed("SetProcessWindowStation");
+        desktop = CreateDesktopA("Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+        DWORD error = GetLastError();
+        SetProcessWindowStation(own);
+        SetLastError(error);
+        if (desktop == nullptr)
+            return failed("CreateDesktopA");
+        result.no_hidden_station = false;
+        startup.lpDesktop = hidden_desktop.data();
     }
     PROCESS_INFORMATION process = {};
     DWORD start = GetTickCount();
@@ -171,10 +183,8 @@ DriveResult drive(const DriveOptions& options)
         environment = environment_block(options.environment);
     if (!CreateProcessA(options.exe.c_str(), writable.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
                         environment.empty() ? nullptr : environment.data(), options.directory.empty() ? nullptr : options.directory.c_str(), &startup,
-                        &process)) {
-        close_station();
-        return result;
-    }
+                        &process))
+        return failed("CreateProcessA");
     result.started = true;
 
     bool first_breakpoint = true;

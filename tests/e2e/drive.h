@@ -27,6 +27,8 @@ struct DriveOptions {
 
 struct DriveResult {
     bool started = false;
+    std::string not_started;       // the call that failed and its error, when not started
+    bool no_hidden_station = false; // the platform here could not make a window station of our own
     DWORD exit_code = 0;
     bool timed_out = false;
     bool crashed = false;          // an exception reached the debugger as second chance

@@ -23,7 +23,9 @@ TEST(Unattended, NoUsageBoxWhereNobodyCanAnswerIt)
     options.hidden_station = true;
     options.timeout_ms = 10000;
     DriveResult r = drive(options);
-    ASSERT_TRUE(r.started);
+    if (r.no_hidden_station)
+        GTEST_SKIP() << "no window station of our own here: " << r.not_started;
+    ASSERT_TRUE(r.started) << r.not_started;
     EXPECT_EQ(r.exit_code, 3u);
     EXPECT_FALSE(r.timed_out);
     EXPECT_LT(r.elapsed_ms, 1000u);
