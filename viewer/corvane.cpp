@@ -1,15 +1,19 @@
 // Corvane: the trace viewer.  Its top-level window, titled "Corvane By
 // Ledrik", receives Tavenor's trace lines as WM_COPYDATA messages tagged
-// 'CRVN' and lists them with a time stamp; Copy, Clear and Save As work on
-// the list, and "/log <file>" appends every line to a file for unattended
-// runs.  Only one viewer runs: a second start hands its /log file to the
-// first and ends, so no window takes lines away from another.
+// 'CRVN', and it captures the debugger output of the session (and of the
+// machine when elevated).  It lists every line with its time and source in
+// a virtual list that holds up to a million lines, with a filter, a search,
+// failure lines highlighted, paused scrolling and the usual shortcuts;
+// "/log <file>" appends every line to a file for unattended runs.  Only one
+// viewer runs: a second start hands its /log file to the first and ends, so
+// no window takes lines away from another.
 //
 // A sender waits while its message is handled, so the handler only copies
 // the bytes (at most message_bytes_max of them) into a queue and returns;
 // the list and the log file are brought up to date afterwards, from a
 // posted message.
 #include <windows.h>
+#include <commctrl.h>
 #include <commdlg.h>
 
 #include <stdio.h>
@@ -19,6 +23,7 @@
 #include <vector>
 
 #include "tracelib/viewer_channel.h"
+#include "viewer/trace_store.h"
 
 namespace {
 
@@ -31,6 +36,13 @@ constexpr UINT capture_message = WM_APP + 2;
 // a burst of lines does not keep senders waiting on the disk.
 constexpr UINT flush_interval_ms = 250;
 constexpr UINT_PTR flush_timer = 1;
+// A filter is applied this long after its text last changed, not per key.
+constexpr UINT filter_delay_ms = 200;
+constexpr UINT_PTR filter_timer = 2;
+// The list catches up with the store at most this often: a burst of lines
+// costs one redraw per interval, not one per line.
+constexpr UINT refresh_interval_ms = 50;
+constexpr UINT_PTR refresh_timer = 3;
 
 // A debugger-output line that repeats a window message of this long ago is
 // the same line of the same run, seen on its second channel.
@@ -52,12 +64,30 @@ constexpr int message_rows_max = 1000;
 // Where a line came from, as the log file names it.
 constexpr char window_source[] = "window message";
 
-enum ControlId { id_list = 100, id_copy, id_clear, id_save };
+// Controls and commands; a button, its menu item and its key share an id.
+enum ControlId {
+    id_list = 100,
+    id_include,
+    id_exclude,
+    id_find,
+    id_find_previous,
+    id_find_next,
+    id_pause,
+    id_on_top,
+    id_status,
+    id_copy,
+    id_select_all,
+    id_clear,
+    id_save,
+    id_find_box,
+    id_exit,
+};
 
 struct Line {
     SYSTEMTIME time;
     std::string source;  // "window message", or "<process id> <image name>"
     std::string text;
+    bool failure = false;  // shown as a failure whatever its text
 };
 
 // A process seen through the debugger output: watched until it ends, when
@@ -72,7 +102,19 @@ struct Watched {
 struct Viewer {
     HWND window = nullptr;
     HWND list = nullptr;
-    std::vector<Line> lines;     // everything shown
+    HWND include = nullptr;  // filter: lines holding this
+    HWND exclude = nullptr;  // filter: lines not holding this
+    HWND find = nullptr;
+    HWND status = nullptr;
+    HFONT font = nullptr;
+    UINT dpi = USER_DEFAULT_SCREEN_DPI;
+    TraceStore store;          // everything shown
+    bool paused = false;       // new lines do not scroll the list
+    uint64_t waiting = 0;      // lines come in while paused
+    std::string note;          // the last search's outcome, in the status bar
+    std::string log_path;
+    bool refresh_due = false;    // lines are in the store, not yet in the list
+    uint64_t dropped_shown = 0;  // the store's dropped count when the list was last drawn
     std::vector<Line> pending;   // received, not yet shown or logged
     bool drain_posted = false;
     HANDLE log = INVALID_HANDLE_VALUE;
@@ -100,20 +142,6 @@ std::string stamp(const SYSTEMTIME& t)
     return text;
 }
 
-std::vector<std::string> rows_of(const std::string& text);
-
-// One list row per text line; the stamp stands on the first.
-void show_line(const Line& line)
-{
-    std::vector<std::string> rows = rows_of(line.text);
-    std::string prefix = stamp(line.time) + "  " + line.source + "  ";
-    std::string indent(prefix.size(), ' ');
-    for (size_t i = 0; i < rows.size(); ++i) {
-        std::string row = (i == 0 ? prefix : indent) + rows[i];
-        SendMessageA(g_viewer.list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.c_str()));
-    }
-}
-
 bool write_all(HANDLE file, const std::string& bytes)
 {
     DWORD written = 0;
@@ -131,15 +159,107 @@ std::vector<std::string> rows_of(const std::string& text)
     for (;;) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) {
-            rows.push_back(text.substr(start));
+            size_t length = text.size() - start;
+            if (length > 0 && text.back() == '\r')
+                --length;
+            rows.push_back(text.substr(start, length));
             break;
         }
-        rows.push_back(text.substr(start, end - start));
+        size_t length = end - start;
+        if (length > 0 && text[end - 1] == '\r')
+            --length;
+        rows.push_back(text.substr(start, length));
         start = end + 1;
     }
     if (rows.size() > 1 && rows.back().empty())
         rows.pop_back();
     return rows;
+}
+
+// Sizes are given for 96 dots per inch and scaled to the window's monitor.
+int scaled(int size)
+{
+    return MulDiv(size, static_cast<int>(g_viewer.dpi), USER_DEFAULT_SCREEN_DPI);
+}
+
+UINT window_dpi(HWND window)
+{
+    // Windows 10 1607 and later; older systems have one DPI for all.
+    using DpiForWindow = UINT(WINAPI*)(HWND);
+    static const DpiForWindow dpi_for_window = reinterpret_cast<DpiForWindow>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    UINT dpi = dpi_for_window != nullptr ? dpi_for_window(window) : 0;
+    if (dpi == 0) {
+        HDC screen = GetDC(nullptr);
+        dpi = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSY));
+        ReleaseDC(nullptr, screen);
+    }
+    return dpi != 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+}
+
+std::string grouped(uint64_t number)
+{
+    std::string digits = std::to_string(number);
+    for (size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ",");
+    return digits;
+}
+
+std::string window_text(HWND window)
+{
+    char text[1024] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+void update_status()
+{
+    const TraceStore& store = g_viewer.store;
+    std::string lines = grouped(store.rows.size()) + (store.rows.size() == 1 ? " line" : " lines");
+    if (!store.include.empty() || !store.exclude.empty())
+        lines += ", " + grouped(view_count(store)) + " shown";
+    if (store.dropped > 0)
+        lines += "; the oldest " + grouped(store.dropped) + " dropped (at most " + grouped(store.rows_max) + " kept)";
+    std::string scrolling =
+        g_viewer.paused ? "Paused: " + grouped(g_viewer.waiting) + " new lines below" : "Following new lines";
+    std::string last = !g_viewer.note.empty()     ? g_viewer.note
+                       : g_viewer.log_path.empty() ? std::string("No log file")
+                                                   : "Log: " + g_viewer.log_path;
+    const std::string* parts[] = {&lines, &scrolling, &last};
+    for (WPARAM i = 0; i < 3; ++i)
+        SendMessageA(g_viewer.status, SB_SETTEXTA, i, reinterpret_cast<LPARAM>(parts[i]->c_str()));
+}
+
+uint32_t time_of_day_ms(const SYSTEMTIME& t)
+{
+    return ((t.wHour * 60u + t.wMinute) * 60u + t.wSecond) * 1000u + t.wMilliseconds;
+}
+
+// Into the store, one row per text line.
+void show(const Line& line)
+{
+    uint32_t ms = time_of_day_ms(line.time);
+    for (const std::string& row : rows_of(line.text)) {
+        bool failure = line.failure || is_failure_line(row.data(), row.size());
+        if (store_add(g_viewer.store, ms, line.source, row.data(), row.size(), failure) && g_viewer.paused)
+            ++g_viewer.waiting;
+    }
+}
+
+// The list brought up to the store: new rows counted in, the last shown
+// unless scrolling is paused, everything redrawn when old rows went.
+void refresh_list()
+{
+    KillTimer(g_viewer.window, refresh_timer);
+    g_viewer.refresh_due = false;
+    int count = static_cast<int>(view_count(g_viewer.store));
+    SendMessageA(g_viewer.list, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+    if (g_viewer.store.dropped != g_viewer.dropped_shown)
+        InvalidateRect(g_viewer.list, nullptr, FALSE);
+    g_viewer.dropped_shown = g_viewer.store.dropped;
+    if (!g_viewer.paused && count > 0)
+        SendMessageA(g_viewer.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count - 1), FALSE);
+    update_status();
 }
 
 void report_log_write_failure()
@@ -148,7 +268,13 @@ void report_log_write_failure()
     char note[128];
     snprintf(note, sizeof note, "[Corvane] writing the log file failed (error %lu): later lines are not in it",
              static_cast<unsigned long>(GetLastError()));
-    SendMessageA(g_viewer.list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(note));
+    Line line;
+    GetLocalTime(&line.time);
+    line.source = "Corvane";
+    line.text = note;
+    line.failure = true;
+    show(line);
+    refresh_list();
 }
 
 void flush_log()
@@ -193,51 +319,50 @@ void drain()
     if (batch.empty())
         return;
     log_batch(batch);
-    SendMessageA(g_viewer.list, WM_SETREDRAW, FALSE, 0);
+    if (!g_viewer.refresh_due) {
+        g_viewer.refresh_due = true;
+        SetTimer(g_viewer.window, refresh_timer, refresh_interval_ms, nullptr);
+    }
     for (const Line& line : batch)
-        show_line(line);
-    SendMessageA(g_viewer.list, WM_SETREDRAW, TRUE, 0);
-    LRESULT count = SendMessageA(g_viewer.list, LB_GETCOUNT, 0, 0);
-    if (count > 0)
-        SendMessageA(g_viewer.list, LB_SETTOPINDEX, static_cast<WPARAM>(count - 1), 0);
-    for (Line& line : batch)
-        g_viewer.lines.push_back(std::move(line));
+        show(line);
 }
 
-std::string all_text()
+// The rows the list shows (only the selected ones, when asked), as the log
+// file has them.
+std::string view_text(bool selected_only)
 {
+    const TraceStore& store = g_viewer.store;
     std::string text;
-    for (const Line& line : g_viewer.lines)
-        text += stamp(line.time) + "  " + line.source + "  " + line.text + "\r\n";
+    auto add = [&](size_t index) {
+        const StoreRow& row = view_row(store, index);
+        text += row_stamp(row) + "\t" + store.sources[row.source] + "\t" + row_text(store, row) + "\r\n";
+    };
+    if (!selected_only) {
+        for (size_t i = 0; i < view_count(store); ++i)
+            add(i);
+        return text;
+    }
+    LRESULT index = -1;
+    while ((index = SendMessageA(g_viewer.list, LVM_GETNEXTITEM, static_cast<WPARAM>(index), LVNI_SELECTED)) >= 0)
+        add(static_cast<size_t>(index));
     return text;
 }
 
+// The selected rows, or all shown when none is selected, as Unicode text so
+// that UTF-8 lines paste as their characters.
 void copy_to_clipboard()
 {
-    // The selected rows, or everything when nothing is selected.
-    std::string text;
-    LRESULT selected = SendMessageA(g_viewer.list, LB_GETSELCOUNT, 0, 0);
-    if (selected > 0) {
-        std::vector<int> rows(static_cast<size_t>(selected));
-        SendMessageA(g_viewer.list, LB_GETSELITEMS, rows.size(), reinterpret_cast<LPARAM>(rows.data()));
-        for (int row : rows) {
-            LRESULT len = SendMessageA(g_viewer.list, LB_GETTEXTLEN, row, 0);
-            std::string item(static_cast<size_t>(len) + 1, '\0');
-            SendMessageA(g_viewer.list, LB_GETTEXT, row, reinterpret_cast<LPARAM>(&item[0]));
-            item.resize(static_cast<size_t>(len));
-            text += item + "\r\n";
-        }
-    } else {
-        text = all_text();
-    }
-    if (!OpenClipboard(g_viewer.window))
+    bool any_selected = SendMessageA(g_viewer.list, LVM_GETSELECTEDCOUNT, 0, 0) > 0;
+    std::string text = view_text(any_selected);
+    int wide = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (wide <= 0 || !OpenClipboard(g_viewer.window))
         return;
     EmptyClipboard();
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, static_cast<size_t>(wide) * sizeof(wchar_t));
     if (memory != nullptr) {
-        memcpy(GlobalLock(memory), text.c_str(), text.size() + 1);
+        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, static_cast<wchar_t*>(GlobalLock(memory)), wide);
         GlobalUnlock(memory);
-        if (SetClipboardData(CF_TEXT, memory) == nullptr)
+        if (SetClipboardData(CF_UNICODETEXT, memory) == nullptr)
             GlobalFree(memory);
     }
     CloseClipboard();
@@ -261,23 +386,256 @@ void save_as()
         MessageBoxA(g_viewer.window, "The file cannot be written.", trace_viewer_title, MB_OK | MB_ICONWARNING);
         return;
     }
-    bool written = write_all(file, all_text());
+    bool written = write_all(file, view_text(false));
     CloseHandle(file);
     if (!written)
         MessageBoxA(g_viewer.window, "The file was not written whole.", trace_viewer_title, MB_OK | MB_ICONWARNING);
+}
+
+void clear()
+{
+    store_clear(g_viewer.store);
+    g_viewer.waiting = 0;
+    SendMessageA(g_viewer.list, LVM_SETITEMCOUNT, 0, 0);
+    update_status();
+}
+
+void apply_filter()
+{
+    KillTimer(g_viewer.window, filter_timer);
+    store_set_filter(g_viewer.store, window_text(g_viewer.include), window_text(g_viewer.exclude));
+    SendMessageA(g_viewer.list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), 0);
+    SendMessageA(g_viewer.list, LVM_SETITEMCOUNT, view_count(g_viewer.store), 0);
+    InvalidateRect(g_viewer.list, nullptr, FALSE);
+    refresh_list();
+}
+
+void set_paused(bool paused)
+{
+    g_viewer.paused = paused;
+    g_viewer.waiting = 0;
+    SendMessageA(GetDlgItem(g_viewer.window, id_pause), BM_SETCHECK, paused ? BST_CHECKED : BST_UNCHECKED, 0);
+    CheckMenuItem(GetMenu(g_viewer.window), id_pause, paused ? MF_CHECKED : MF_UNCHECKED);
+    refresh_list();
+}
+
+void set_on_top(bool on_top)
+{
+    SetWindowPos(g_viewer.window, on_top ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SendMessageA(GetDlgItem(g_viewer.window, id_on_top), BM_SETCHECK, on_top ? BST_CHECKED : BST_UNCHECKED, 0);
+    CheckMenuItem(GetMenu(g_viewer.window), id_on_top, on_top ? MF_CHECKED : MF_UNCHECKED);
+}
+
+// The next (or previous) shown line holding the find box's text, from the
+// focused one; found, it is selected and kept in view (scrolling pauses so
+// that new lines do not carry it away).
+void find(bool backwards)
+{
+    std::string needle = window_text(g_viewer.find);
+    if (needle.empty()) {
+        SetFocus(g_viewer.find);
+        return;
+    }
+    LRESULT from = SendMessageA(g_viewer.list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED);
+    long hit = view_find(g_viewer.store, static_cast<long>(from), needle, backwards);
+    if (hit < 0) {
+        g_viewer.note = "\"" + needle + "\" not found";
+        update_status();
+        return;
+    }
+    g_viewer.note.clear();
+    LVITEMA state = {};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(g_viewer.list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(g_viewer.list, LVM_SETITEMSTATE, static_cast<WPARAM>(hit), reinterpret_cast<LPARAM>(&state));
+    SendMessageA(g_viewer.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(hit), FALSE);
+    if (!g_viewer.paused)
+        set_paused(true);
+    else
+        update_status();
+}
+
+void select_all()
+{
+    HWND focus = GetFocus();
+    if (focus == g_viewer.include || focus == g_viewer.exclude || focus == g_viewer.find) {
+        SendMessageA(focus, EM_SETSEL, 0, -1);
+        return;
+    }
+    LVITEMA state = {};
+    state.state = state.stateMask = LVIS_SELECTED;
+    SendMessageA(g_viewer.list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+}
+
+// What a row shows in a column; the copy stops at the list's buffer.
+void fill_cell(NMLVDISPINFOA* info)
+{
+    if (!(info->item.mask & LVIF_TEXT) || info->item.pszText == nullptr || info->item.cchTextMax <= 0)
+        return;
+    const TraceStore& store = g_viewer.store;
+    if (info->item.iItem < 0 || static_cast<size_t>(info->item.iItem) >= view_count(store)) {
+        info->item.pszText[0] = '\0';
+        return;
+    }
+    const StoreRow& row = view_row(store, static_cast<size_t>(info->item.iItem));
+    std::string cell = info->item.iSubItem == 0   ? row_stamp(row)
+                       : info->item.iSubItem == 1 ? store.sources[row.source]
+                                                  : row_text(store, row);
+    size_t room = static_cast<size_t>(info->item.cchTextMax) - 1;
+    size_t length = cell.size() < room ? cell.size() : room;
+    memcpy(info->item.pszText, cell.data(), length);
+    info->item.pszText[length] = '\0';
+}
+
+// Failure lines in red on a pale red ground.
+LRESULT draw_row(NMLVCUSTOMDRAW* draw)
+{
+    if (draw->nmcd.dwDrawStage == CDDS_PREPAINT)
+        return CDRF_NOTIFYITEMDRAW;
+    if (draw->nmcd.dwDrawStage != CDDS_ITEMPREPAINT)
+        return CDRF_DODEFAULT;
+    size_t index = static_cast<size_t>(draw->nmcd.dwItemSpec);
+    if (index < view_count(g_viewer.store) && view_row(g_viewer.store, index).failure) {
+        draw->clrText = RGB(170, 0, 0);
+        draw->clrTextBk = RGB(255, 230, 230);
+        return CDRF_NEWFONT;
+    }
+    return CDRF_DODEFAULT;
+}
+
+// The system's message font at the window's DPI, for every control.
+void set_fonts()
+{
+    NONCLIENTMETRICSA metrics = {};
+    metrics.cbSize = sizeof metrics;
+    LOGFONTA face = {};
+    HDC screen = GetDC(nullptr);
+    int system_dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+        face = metrics.lfMessageFont;
+        face.lfHeight = MulDiv(face.lfHeight, static_cast<int>(g_viewer.dpi), system_dpi > 0 ? system_dpi : 96);
+    } else {
+        face.lfHeight = -MulDiv(9, static_cast<int>(g_viewer.dpi), 72);
+        lstrcpynA(face.lfFaceName, "Segoe UI", LF_FACESIZE);
+    }
+    HFONT font = CreateFontIndirectA(&face);
+    if (font == nullptr)
+        return;
+    for (HWND child = GetWindow(g_viewer.window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+        SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (g_viewer.font != nullptr)
+        DeleteObject(g_viewer.font);
+    g_viewer.font = font;
 }
 
 void lay_out(HWND window)
 {
     RECT client;
     GetClientRect(window, &client);
-    const int bar = 32;
-    int x = 4;
-    for (int id : {id_copy, id_clear, id_save}) {
-        MoveWindow(GetDlgItem(window, id), x, 4, 80, bar - 8, TRUE);
-        x += 84;
+    SendMessageA(g_viewer.status, WM_SIZE, 0, 0);
+    RECT status;
+    GetWindowRect(g_viewer.status, &status);
+    int status_height = status.bottom - status.top;
+    int status_parts[] = {scaled(360), scaled(580), -1};
+    SendMessageA(g_viewer.status, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(status_parts));
+
+    const struct {
+        int id;
+        int width;
+    } row[] = {{id_include, 170}, {id_exclude, 130}, {id_find, 130}, {id_find_previous, 70},
+               {id_find_next, 60},  {id_pause, 70},    {id_on_top, 80}};
+    const int bar = scaled(32);
+    int x = scaled(4);
+    for (const auto& control : row) {
+        MoveWindow(GetDlgItem(window, control.id), x, scaled(4), scaled(control.width), bar - scaled(8), TRUE);
+        x += scaled(control.width + 4);
     }
-    MoveWindow(g_viewer.list, 0, bar, client.right, client.bottom - bar, TRUE);
+    MoveWindow(g_viewer.list, 0, bar, client.right, client.bottom - bar - status_height, TRUE);
+}
+
+void create_controls(HWND window, HINSTANCE instance)
+{
+    auto child = [&](DWORD ex_style, const char* kind, const char* text, DWORD style, int id) {
+        return CreateWindowExA(ex_style, kind, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, window,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    };
+    g_viewer.include = child(WS_EX_CLIENTEDGE, "EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, id_include);
+    g_viewer.exclude = child(WS_EX_CLIENTEDGE, "EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, id_exclude);
+    g_viewer.find = child(WS_EX_CLIENTEDGE, "EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, id_find);
+    const struct {
+        HWND edit;
+        const wchar_t* hint;
+    } hints[] = {{g_viewer.include, L"Show lines with..."},
+                 {g_viewer.exclude, L"Hide lines with..."},
+                 {g_viewer.find, L"Find..."}};
+    for (const auto& hint : hints)
+        SendMessageW(hint.edit, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(hint.hint));
+    child(0, "BUTTON", "Previous", WS_TABSTOP | BS_PUSHBUTTON, id_find_previous);
+    child(0, "BUTTON", "Next", WS_TABSTOP | BS_PUSHBUTTON, id_find_next);
+    child(0, "BUTTON", "Pause", WS_TABSTOP | BS_AUTOCHECKBOX, id_pause);
+    child(0, "BUTTON", "On top", WS_TABSTOP | BS_AUTOCHECKBOX, id_on_top);
+
+    g_viewer.list = child(0, WC_LISTVIEWA, "", WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS, id_list);
+    SendMessageA(g_viewer.list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+    const struct {
+        const char* title;
+        int width;
+    } columns[] = {{"Time", 90}, {"Source", 170}, {"Text", 1400}};
+    for (int i = 0; i < 3; ++i) {
+        LVCOLUMNA column = {};
+        column.mask = LVCF_TEXT | LVCF_WIDTH;
+        column.pszText = const_cast<char*>(columns[i].title);
+        column.cx = scaled(columns[i].width);
+        SendMessageA(g_viewer.list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
+    }
+    g_viewer.status = child(0, STATUSCLASSNAMEA, "", SBARS_SIZEGRIP, id_status);
+    set_fonts();
+    update_status();
+}
+
+// The menu names every command with its key.
+HMENU make_menu()
+{
+    struct Item {
+        int id;  // 0: a separator
+        const char* text;
+    };
+    const Item file[] = {{id_save, "&Save As...\tCtrl+S"}, {0, nullptr}, {id_exit, "E&xit"}};
+    const Item edit[] = {{id_copy, "&Copy\tCtrl+C"},
+                         {id_select_all, "Select &All\tCtrl+A"},
+                         {0, nullptr},
+                         {id_find_box, "&Find...\tCtrl+F"},
+                         {id_find_next, "Find &Next\tF3"},
+                         {id_find_previous, "Find &Previous\tShift+F3"},
+                         {0, nullptr},
+                         {id_clear, "C&lear\tCtrl+L"}};
+    const Item view[] = {{id_pause, "&Pause Scrolling\tScroll Lock, Ctrl+P"}, {id_on_top, "Always on &Top\tCtrl+T"}};
+    HMENU bar = CreateMenu();
+    auto add = [&](const char* title, const Item* items, size_t count) {
+        HMENU popup = CreatePopupMenu();
+        for (size_t i = 0; i < count; ++i)
+            AppendMenuA(popup, items[i].id ? MF_STRING : MF_SEPARATOR, static_cast<UINT_PTR>(items[i].id), items[i].text);
+        AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), title);
+    };
+    add("&File", file, sizeof file / sizeof file[0]);
+    add("&Edit", edit, sizeof edit / sizeof edit[0]);
+    add("&View", view, sizeof view / sizeof view[0]);
+    return bar;
+}
+
+HACCEL make_keys()
+{
+    ACCEL keys[] = {
+        {FCONTROL | FVIRTKEY, 'C', id_copy},      {FCONTROL | FVIRTKEY, 'A', id_select_all},
+        {FCONTROL | FVIRTKEY, 'S', id_save},      {FCONTROL | FVIRTKEY, 'L', id_clear},
+        {FCONTROL | FVIRTKEY, 'F', id_find_box},  {FVIRTKEY, VK_F3, id_find_next},
+        {FSHIFT | FVIRTKEY, VK_F3, id_find_previous}, {FVIRTKEY, VK_SCROLL, id_pause},
+        {FCONTROL | FVIRTKEY, 'P', id_pause},     {FCONTROL | FVIRTKEY, 'T', id_on_top},
+    };
+    return CreateAcceleratorTableA(keys, static_cast<int>(sizeof keys / sizeof keys[0]));
 }
 
 // The first message_bytes_max bytes and message_rows_max rows of a message,
@@ -382,6 +740,7 @@ VOID CALLBACK process_ended(void* parameter, BOOLEAN)
             snprintf(text, sizeof text, "ended with exit code %lu%s%s", static_cast<unsigned long>(code),
                      meaning ? ": " : "", meaning ? meaning : "");
             line.text = text;
+            line.failure = meaning != nullptr && code >= 2;
         }
     }
     LeaveCriticalSection(&g_viewer.lock);
@@ -497,32 +856,39 @@ bool open_log(const std::string& path)
     }
     g_viewer.log = file;
     g_viewer.log_failed = false;
+    g_viewer.log_path = path;
+    if (g_viewer.status != nullptr)
+        update_status();
     return true;
 }
 
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
-    case WM_CREATE: {
-        HINSTANCE instance = reinterpret_cast<CREATESTRUCTA*>(lparam)->hInstance;
-        g_viewer.list = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", nullptr,
-                                        WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT |
-                                            LBS_EXTENDEDSEL,
-                                        0, 0, 0, 0, window, reinterpret_cast<HMENU>(id_list), instance, nullptr);
-        SendMessageA(g_viewer.list, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), TRUE);
-        SendMessageA(g_viewer.list, LB_SETHORIZONTALEXTENT, 4000, 0);
-        const struct {
-            int id;
-            const char* text;
-        } buttons[] = {{id_copy, "&Copy"}, {id_clear, "C&lear"}, {id_save, "&Save As..."}};
-        for (const auto& b : buttons)
-            CreateWindowExA(0, "BUTTON", b.text, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0, 0, 0, window,
-                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(b.id)), instance, nullptr);
+    case WM_CREATE:
+        g_viewer.window = window;
+        g_viewer.dpi = window_dpi(window);
+        create_controls(window, reinterpret_cast<CREATESTRUCTA*>(lparam)->hInstance);
         return 0;
-    }
     case WM_SIZE:
         lay_out(window);
         return 0;
+    case WM_DPICHANGED: {
+        // Moved to a monitor of another scale: sizes, fonts and columns follow.
+        UINT old_dpi = g_viewer.dpi;
+        g_viewer.dpi = HIWORD(wparam);
+        for (int i = 0; i < 3; ++i) {
+            int width = static_cast<int>(SendMessageA(g_viewer.list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(i), 0));
+            SendMessageA(g_viewer.list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(i),
+                         MulDiv(width, static_cast<int>(g_viewer.dpi), static_cast<int>(old_dpi)));
+        }
+        set_fonts();
+        const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+        SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        lay_out(window);
+        return 0;
+    }
     case WM_COPYDATA: {
         const COPYDATASTRUCT* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
         if (data != nullptr && data->dwData == log_file_tag) {
@@ -556,23 +922,82 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_TIMER:
         if (wparam == flush_timer)
             flush_log();
+        else if (wparam == filter_timer)
+            apply_filter();
+        else if (wparam == refresh_timer)
+            refresh_list();
         return 0;
-    case WM_COMMAND:
-        switch (LOWORD(wparam)) {
-        case id_copy:
-            copy_to_clipboard();
+    case WM_NOTIFY: {
+        const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
+        if (header->idFrom != id_list)
+            break;
+        if (header->code == LVN_GETDISPINFOA) {
+            fill_cell(reinterpret_cast<NMLVDISPINFOA*>(lparam));
+            return 0;
+        }
+        if (header->code == NM_CUSTOMDRAW)
+            return draw_row(reinterpret_cast<NMLVCUSTOMDRAW*>(lparam));
+        break;
+    }
+    case WM_COMMAND: {
+        // A button click, a menu item (0) or a key (1); Enter in a box comes
+        // as IDOK.
+        WORD id = LOWORD(wparam);
+        bool from_button = lparam != 0;
+        switch (id) {
+        case IDOK:
+            if (GetFocus() == g_viewer.find)
+                find(false);
+            else if (GetFocus() == g_viewer.include || GetFocus() == g_viewer.exclude)
+                apply_filter();
+            return 0;
+        case id_include:
+        case id_exclude:
+            if (HIWORD(wparam) == EN_CHANGE)
+                SetTimer(window, filter_timer, filter_delay_ms, nullptr);
+            return 0;
+        case id_copy: {
+            HWND focus = GetFocus();
+            if (focus == g_viewer.include || focus == g_viewer.exclude || focus == g_viewer.find)
+                SendMessageA(focus, WM_COPY, 0, 0);
+            else
+                copy_to_clipboard();
+            return 0;
+        }
+        case id_select_all:
+            select_all();
             return 0;
         case id_clear:
-            SendMessageA(g_viewer.list, LB_RESETCONTENT, 0, 0);
-            g_viewer.lines.clear();
+            clear();
             return 0;
         case id_save:
             save_as();
+            return 0;
+        case id_find_box:
+            SetFocus(g_viewer.find);
+            SendMessageA(g_viewer.find, EM_SETSEL, 0, -1);
+            return 0;
+        case id_find_next:
+        case id_find_previous:
+            find(id == id_find_previous);
+            return 0;
+        case id_pause:
+            // A click has set the box already; a key or the menu turns it over.
+            set_paused(from_button ? SendMessageA(reinterpret_cast<HWND>(lparam), BM_GETCHECK, 0, 0) == BST_CHECKED
+                                   : !g_viewer.paused);
+            return 0;
+        case id_on_top:
+            set_on_top(from_button ? SendMessageA(reinterpret_cast<HWND>(lparam), BM_GETCHECK, 0, 0) == BST_CHECKED
+                                   : (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) == 0);
+            return 0;
+        case id_exit:
+            PostMessageA(window, WM_CLOSE, 0, 0);
             return 0;
         default:
             break;
         }
         break;
+    }
     case WM_CLOSE:
         drain();
         flush_log();
@@ -665,6 +1090,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
         report_log_failure(log_path);
         return 2;
     }
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
     InitializeCriticalSection(&g_viewer.lock);
     g_viewer.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
@@ -676,10 +1103,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = window_class;
     RegisterClassA(&wc);
+    HACCEL keys = make_keys();
     g_viewer.window = CreateWindowExA(0, window_class, trace_viewer_title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                      CW_USEDEFAULT, 800, 500, nullptr, nullptr, instance, nullptr);
+                                      CW_USEDEFAULT, 900, 560, nullptr, make_menu(), instance, nullptr);
     if (g_viewer.window == nullptr)
         return 1;
+    // Created at 96 DPI's size; a window on a scaled monitor grows to match.
+    if (g_viewer.dpi != USER_DEFAULT_SCREEN_DPI)
+        SetWindowPos(g_viewer.window, nullptr, 0, 0, scaled(900), scaled(560), SWP_NOMOVE | SWP_NOZORDER);
     ShowWindow(g_viewer.window, show);
 
     // The debugger output of this session and, when elevated, of the
@@ -691,9 +1122,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (TranslateAcceleratorA(g_viewer.window, keys, &msg) || IsDialogMessageA(g_viewer.window, &msg))
+            continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
+    if (keys != nullptr)
+        DestroyAcceleratorTable(keys);
+    if (g_viewer.font != nullptr)
+        DeleteObject(g_viewer.font);
     SetEvent(g_viewer.stop);
     for (HANDLE thread : capture_threads) {
         if (thread != nullptr) {

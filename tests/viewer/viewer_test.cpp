@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
 #include <psapi.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -161,17 +163,31 @@ TEST(Viewer, TakesExactlyCbDataBytesAndIgnoresOtherTags)
     EXPECT_TRUE(send(viewer.window(), trace_viewer_tag, bytes, 3, &elapsed));
     EXPECT_FALSE(send(viewer.window(), 0x12345678, "other tag", 9, &elapsed));
     EXPECT_TRUE(send(viewer.window(), trace_viewer_tag, "", 0, &elapsed));
-    EXPECT_TRUE(send(viewer.window(), trace_viewer_tag, "two\nlines", 9, &elapsed));
-    // A burst answered at once, each message well within a sender's patience.
-    DWORD slowest = 0;
-    std::vector<std::string> expected = {"abc", "", "two", "lines"};
-    for (int i = 0; i < 300; ++i) {
-        std::string line = "burst line " + std::to_string(i);
+    EXPECT_TRUE(send(viewer.window(), trace_viewer_tag, "two\r\nlines\r\n", 12, &elapsed));
+    viewer.stop();
+    EXPECT_EQ(log_texts(read_file(log)), (std::vector<std::string>{"abc", "", "two", "lines"}));
+}
+
+// A burst from a chatty process: every send answered within a sender's
+// patience, the memory bounded, every line in the log.
+TEST(Viewer, ABurstOfAHundredThousandLines)
+{
+    std::string log = fresh_work_folder(test_name()) + "\\corvane.log";
+    RunningViewer viewer(log);
+    ASSERT_NE(viewer.window(), nullptr);
+    DWORD elapsed = 0, slowest = 0;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 100000; ++i) {
+        std::string line = "burst line " + std::to_string(i) + (i % 10 == 0 ? " failed" : "");
         ASSERT_TRUE(send(viewer.window(), trace_viewer_tag, line.data(), static_cast<DWORD>(line.size()), &elapsed));
         slowest = elapsed > slowest ? elapsed : slowest;
-        expected.push_back(line);
+        expected.push_back(std::move(line));
     }
     EXPECT_LT(slowest, 250u);
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    ASSERT_TRUE(K32GetProcessMemoryInfo(viewer.process(), &memory, sizeof memory));
+    EXPECT_LT(memory.PagefileUsage, static_cast<SIZE_T>(64) << 20);
     viewer.stop();
     EXPECT_EQ(log_texts(read_file(log)), expected);
 }
@@ -274,24 +290,69 @@ TEST(Viewer, ATavenorRunArrivesOnceThenItsOutcome)
     EXPECT_EQ(rows[0], "window message\t/u x.inf /d");
 }
 
-// Tavenor's lines carry UTF-8: the list shows the characters they mean.
-TEST(Viewer, Utf8LinesAreShownAsTheirCharacters)
+// A cell of the viewer's list, read in the viewer's own memory: a list
+// view answers with text only to its own process.
+std::wstring cell_text(HANDLE process, HWND list, int item, int column)
+{
+    struct Request {
+        LVITEMW item;
+        wchar_t text[512];
+    };
+    void* remote = VirtualAllocEx(process, nullptr, sizeof(Request), MEM_COMMIT, PAGE_READWRITE);
+    if (remote == nullptr)
+        return L"(no memory in the viewer)";
+    Request request = {};
+    request.item.iSubItem = column;
+    request.item.cchTextMax = 512;
+    request.item.pszText = static_cast<Request*>(remote)->text;
+    std::wstring text = L"(not read)";
+    if (WriteProcessMemory(process, remote, &request, sizeof request, nullptr)) {
+        SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(remote));
+        if (ReadProcessMemory(process, remote, &request, sizeof request, nullptr))
+            text = request.text;
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    return text;
+}
+
+// The list's row count once it settles at expected (a filter is applied a
+// moment after its box changes), or what it was after two seconds.
+LRESULT rows_once(HWND list, LRESULT expected)
+{
+    LRESULT count = 0;
+    for (int i = 0; i < 100 && (count = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) != expected; ++i)
+        Sleep(20);
+    return count;
+}
+
+// Tavenor's lines carry UTF-8: the list shows the characters they mean, and
+// its filter boxes (shown, then hidden lines) take effect as typed.
+TEST(Viewer, TheListShowsUtf8AndFollowsItsFilter)
 {
     std::string log = fresh_work_folder(test_name()) + "\\corvane.log";
     RunningViewer viewer(log);
     ASSERT_NE(viewer.window(), nullptr);
-    const char line[] = "J\xC3\xBCrgen \xD0\x94\xD1\x80\xD0\xB0\xD0\xB9\xD0\xB2\xD0\xB5\xD1\x80";
+    const char utf8[] = "J\xC3\xBCrgen \xD0\x94\xD1\x80\xD0\xB0\xD0\xB9\xD0\xB2\xD0\xB5\xD1\x80";
     DWORD elapsed = 0;
-    ASSERT_TRUE(send(viewer.window(), trace_viewer_tag, line, sizeof line - 1, &elapsed));
-    HWND list = FindWindowExA(viewer.window(), nullptr, "ListBox", nullptr);
+    for (const char* line : {utf8, "Call DriverPackageInstall failed", "Call DriverPackageInstall Succeed."})
+        ASSERT_TRUE(send(viewer.window(), trace_viewer_tag, line, static_cast<DWORD>(strlen(line)), &elapsed));
+    HWND list = FindWindowExA(viewer.window(), nullptr, WC_LISTVIEWA, nullptr);
     ASSERT_NE(list, nullptr);
-    wchar_t row[256] = L"";
-    for (int i = 0; i < 100 && SendMessageW(list, LB_GETCOUNT, 0, 0) < 1; ++i)
-        Sleep(20);
-    ASSERT_LT(SendMessageW(list, LB_GETTEXTLEN, 0, 0), 250);
-    SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(row));
-    std::wstring shown = row;
-    EXPECT_NE(shown.find(L"J\x00FCrgen \x0414\x0440\x0430\x0439\x0432\x0435\x0440"), std::wstring::npos);
+    ASSERT_EQ(rows_once(list, 3), 3);
+    EXPECT_EQ(cell_text(viewer.process(), list, 0, 2), L"J\x00FCrgen \x0414\x0440\x0430\x0439\x0432\x0435\x0440");
+    EXPECT_EQ(cell_text(viewer.process(), list, 0, 1), L"window message");
+
+    // The boxes in their order: shown lines, hidden lines.
+    HWND include = FindWindowExA(viewer.window(), nullptr, "Edit", nullptr);
+    HWND exclude = FindWindowExA(viewer.window(), include, "Edit", nullptr);
+    ASSERT_NE(exclude, nullptr);
+    SetWindowTextA(include, "driverpackage");
+    EXPECT_EQ(rows_once(list, 2), 2);
+    SetWindowTextA(exclude, "FAILED");
+    ASSERT_EQ(rows_once(list, 1), 1);
+    EXPECT_EQ(cell_text(viewer.process(), list, 0, 2), L"Call DriverPackageInstall Succeed.");
+    SetWindowTextA(include, "");
+    EXPECT_EQ(rows_once(list, 2), 2);
 }
 
 } // namespace

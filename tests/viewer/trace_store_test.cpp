@@ -1,0 +1,115 @@
+// The viewer's line store on a scripted list: which lines count as
+// failures, what the caps drop, what a filter leaves and where a search
+// lands.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "viewer/trace_store.h"
+
+namespace {
+
+void add(TraceStore& store, const std::string& text, const std::string& source = "window message")
+{
+    store_add(store, 0, source, text.data(), text.size(), false);
+}
+
+std::vector<std::string> shown(const TraceStore& store)
+{
+    std::vector<std::string> texts;
+    for (size_t i = 0; i < view_count(store); ++i)
+        texts.push_back(row_text(store, view_row(store, i)));
+    return texts;
+}
+
+TEST(TraceStore, FailureLines)
+{
+    const struct {
+        const char* text;
+        bool failure;
+    } cases[] = {
+        {"Call DriverPackageInstall failed", true},
+        {"Fail to find device", true},
+        {"result 0x800b0100 TRUST_E_NOSIGNATURE", true},
+        {"CERT_E_UNTRUSTEDROOT", true},
+        {"CRYPT_E_NOT_FOUND", true},
+        {"returned ERROR_NO_SUCH_DEVINST", true},
+        {"returned ERROR_SUCCESS", false},
+        {"ERROR_SUCCESS, then ERROR_ACCESS_DENIED", true},
+        {"Call DriverPackageInstall Succeed.", false},
+        {"Failed", true},
+        {"FAILED", false},
+    };
+    for (const auto& c : cases) {
+        std::string text = c.text;
+        EXPECT_EQ(is_failure_line(text.data(), text.size()), c.failure) << c.text;
+    }
+}
+
+TEST(TraceStore, TheOldestGoFirstAtEitherCap)
+{
+    TraceStore by_rows;
+    by_rows.rows_max = 3;
+    for (const char* text : {"one", "two", "three", "four", "five"})
+        add(by_rows, text);
+    EXPECT_EQ(shown(by_rows), (std::vector<std::string>{"three", "four", "five"}));
+    EXPECT_EQ(by_rows.dropped, 2u);
+
+    // Text blocks of 16 bytes, two at most: each 10-byte row takes a block
+    // of its own, and the row in the block given up goes with it.
+    TraceStore by_bytes;
+    by_bytes.block_bytes = 16;
+    by_bytes.blocks_max = 2;
+    for (const char* text : {"aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc", "dd", "eeeeeeeeee"})
+        add(by_bytes, text);
+    EXPECT_EQ(shown(by_bytes), (std::vector<std::string>{"cccccccccc", "dd", "eeeeeeeeee"}));
+    EXPECT_EQ(by_bytes.dropped, 2u);
+    EXPECT_EQ(by_bytes.blocks.size(), 2u);
+
+    store_clear(by_bytes);
+    add(by_bytes, "after");
+    EXPECT_EQ(shown(by_bytes), std::vector<std::string>{"after"});
+    EXPECT_EQ(by_bytes.dropped, 0u);
+}
+
+TEST(TraceStore, FilterAndFindOverTheView)
+{
+    TraceStore store;
+    store.rows_max = 6;
+    add(store, "Install step one");
+    add(store, "Installing FAILED");
+    add(store, "unrelated");
+    add(store, "ended with exit code 0", "42 Tavenor.exe");
+
+    store_set_filter(store, "INSTALL", "");
+    EXPECT_EQ(shown(store), (std::vector<std::string>{"Install step one", "Installing FAILED"}));
+    store_set_filter(store, "install", "failed");
+    EXPECT_EQ(shown(store), std::vector<std::string>{"Install step one"});
+    store_set_filter(store, "tavenor", "");  // the source counts too
+    EXPECT_EQ(shown(store), std::vector<std::string>{"ended with exit code 0"});
+
+    // Lines added while filtered join the view when they pass; rows dropped
+    // for the cap leave it.
+    store_set_filter(store, "install", "");
+    EXPECT_FALSE(store_add(store, 0, "window message", "other", 5, false));
+    EXPECT_TRUE(store_add(store, 0, "window message", "Install two", 11, false));
+    add(store, "Install three");
+    EXPECT_EQ(shown(store), (std::vector<std::string>{"Installing FAILED", "Install two", "Install three"}));
+
+    // Searches go round the view's ends, both ways, letter case aside.
+    const struct {
+        long from;
+        const char* needle;
+        bool backwards;
+        long found;
+    } finds[] = {
+        {-1, "install", false, 0}, {0, "install", false, 1},  {2, "install", false, 0},
+        {-1, "INSTALL", true, 2},  {0, "install", true, 2},   {0, "three", false, 2},
+        {1, "two", false, 1},      {-1, "absent", false, -1},
+    };
+    for (const auto& f : finds)
+        EXPECT_EQ(view_find(store, f.from, f.needle, f.backwards), f.found) << f.needle << " from " << f.from;
+}
+
+} // namespace

@@ -1,0 +1,204 @@
+#include "viewer/trace_store.h"
+
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+char lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// needle (already lower case) in text, ASCII letter case aside.
+bool holds(const char* text, size_t length, const std::string& needle)
+{
+    if (needle.empty())
+        return true;
+    if (needle.size() > length)
+        return false;
+    for (size_t i = 0; i + needle.size() <= length; ++i) {
+        size_t k = 0;
+        while (k < needle.size() && lower(text[i + k]) == needle[k])
+            ++k;
+        if (k == needle.size())
+            return true;
+    }
+    return false;
+}
+
+std::string lowered(std::string text)
+{
+    for (char& c : text)
+        c = lower(c);
+    return text;
+}
+
+bool filtering(const TraceStore& store)
+{
+    return !store.include.empty() || !store.exclude.empty();
+}
+
+const char* text_of(const TraceStore& store, const StoreRow& row)
+{
+    return store.blocks[row.block - store.first_block].get() + row.offset;
+}
+
+// Text or source holds needle.
+bool row_holds(const TraceStore& store, const StoreRow& row, const std::string& needle)
+{
+    const std::string& source = store.sources[row.source];
+    return holds(text_of(store, row), row.length, needle) || holds(source.data(), source.size(), needle);
+}
+
+bool passes(const TraceStore& store, const StoreRow& row)
+{
+    return (store.include.empty() || row_holds(store, row, store.include)) &&
+           (store.exclude.empty() || !row_holds(store, row, store.exclude));
+}
+
+uint32_t source_index(TraceStore& store, const std::string& source)
+{
+    for (size_t i = store.sources.size(); i-- > 0;) {
+        if (store.sources[i] == source)
+            return static_cast<uint32_t>(i);
+    }
+    store.sources.push_back(source);
+    return static_cast<uint32_t>(store.sources.size() - 1);
+}
+
+void drop_oldest(TraceStore& store)
+{
+    store.rows.pop_front();
+    ++store.first;
+    ++store.dropped;
+}
+
+} // namespace
+
+bool is_failure_line(const char* text, size_t length)
+{
+    static const char* const marks[] = {"failed", "Fail", "ERROR_", "CERT_E_", "TRUST_E_", "CRYPT_E_"};
+    static const char success[] = "ERROR_SUCCESS";
+    const size_t success_length = sizeof success - 1;
+    for (const char* mark : marks) {
+        size_t mark_length = strlen(mark);
+        for (size_t i = 0; i + mark_length <= length; ++i) {
+            if (memcmp(text + i, mark, mark_length) != 0)
+                continue;
+            bool is_success = i + success_length <= length && memcmp(text + i, success, success_length) == 0;
+            if (!is_success)
+                return true;
+        }
+    }
+    return false;
+}
+
+bool store_add(TraceStore& store, uint32_t time_ms, const std::string& source, const char* text, size_t length,
+               bool failure)
+{
+    if (length > store.block_bytes)
+        length = store.block_bytes;
+    if (store.blocks.empty() || store.block_used + length > store.block_bytes) {
+        store.blocks.emplace_back(new char[store.block_bytes]);
+        store.block_used = 0;
+    }
+    StoreRow row;
+    row.block = static_cast<uint32_t>(store.first_block + store.blocks.size() - 1);
+    row.offset = static_cast<uint32_t>(store.block_used);
+    row.length = static_cast<uint32_t>(length);
+    row.time_ms = time_ms;
+    row.source = source_index(store, source);
+    row.failure = failure;
+    if (length > 0)
+        memcpy(store.blocks.back().get() + store.block_used, text, length);
+    store.block_used += length;
+    store.rows.push_back(row);
+
+    while (store.rows.size() > store.rows_max)
+        drop_oldest(store);
+    // The newest row is in the last block, so this keeps it.
+    while (store.blocks.size() > store.blocks_max) {
+        while (store.rows.front().block == store.first_block)
+            drop_oldest(store);
+        store.blocks.pop_front();
+        ++store.first_block;
+    }
+    while (store.rows.front().block != store.first_block) {
+        store.blocks.pop_front();
+        ++store.first_block;
+    }
+    while (!store.shown.empty() && store.shown.front() < store.first)
+        store.shown.pop_front();
+
+    if (!filtering(store))
+        return true;
+    if (!passes(store, row))
+        return false;
+    store.shown.push_back(store.first + store.rows.size() - 1);
+    return true;
+}
+
+void store_clear(TraceStore& store)
+{
+    store.rows.clear();
+    store.blocks.clear();
+    store.shown.clear();
+    store.first = 0;
+    store.first_block = 0;
+    store.block_used = 0;
+    store.dropped = 0;
+}
+
+void store_set_filter(TraceStore& store, const std::string& include, const std::string& exclude)
+{
+    store.include = lowered(include);
+    store.exclude = lowered(exclude);
+    store.shown.clear();
+    if (!filtering(store))
+        return;
+    for (size_t i = 0; i < store.rows.size(); ++i) {
+        if (passes(store, store.rows[i]))
+            store.shown.push_back(store.first + i);
+    }
+}
+
+size_t view_count(const TraceStore& store)
+{
+    return filtering(store) ? store.shown.size() : store.rows.size();
+}
+
+const StoreRow& view_row(const TraceStore& store, size_t index)
+{
+    return filtering(store) ? store.rows[static_cast<size_t>(store.shown[index] - store.first)] : store.rows[index];
+}
+
+std::string row_text(const TraceStore& store, const StoreRow& row)
+{
+    return std::string(text_of(store, row), row.length);
+}
+
+std::string row_stamp(const StoreRow& row)
+{
+    unsigned ms = row.time_ms;
+    char text[16];
+    snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", ms / 3600000 % 100, ms / 60000 % 60, ms / 1000 % 60,
+             ms % 1000);
+    return text;
+}
+
+long view_find(const TraceStore& store, long from, const std::string& needle, bool backwards)
+{
+    const long count = static_cast<long>(view_count(store));
+    if (count == 0)
+        return -1;
+    const std::string wanted = lowered(needle);
+    if (from < 0 || from >= count)
+        from = backwards ? count : -1;
+    for (long step = 1; step <= count; ++step) {
+        long index = ((backwards ? from - step : from + step) % count + count) % count;
+        if (row_holds(store, view_row(store, static_cast<size_t>(index)), wanted))
+            return index;
+    }
+    return -1;
+}

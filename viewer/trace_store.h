@@ -1,0 +1,77 @@
+// The viewer's lines: a bounded store of rows (the oldest dropped first
+// once a cap is reached), the view of them that a filter leaves, and the
+// searches over that view.  No window in here, so the rules can be tried
+// on a scripted list.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+// What the store holds at most: rows, and bytes of text (a row's text is
+// at most a message's share, 64 KiB, so rows of that size reach the byte
+// cap first).
+constexpr size_t store_rows_max = 1000000;
+constexpr size_t store_text_bytes_max = 128u * 1024 * 1024;
+constexpr size_t store_block_bytes = 1024 * 1024;
+static_assert(store_text_bytes_max % store_block_bytes == 0, "the text cap is whole blocks");
+
+struct StoreRow {
+    uint32_t block;    // number of the text block holding the text
+    uint32_t offset;   // where in that block
+    uint32_t length;
+    uint32_t time_ms;  // local time of day, in milliseconds
+    uint32_t source;   // index into TraceStore::sources
+    bool failure;
+};
+
+struct TraceStore {
+    size_t rows_max = store_rows_max;
+    size_t blocks_max = store_text_bytes_max / store_block_bytes;
+    size_t block_bytes = store_block_bytes;
+
+    std::deque<StoreRow> rows;       // oldest first
+    uint64_t first = 0;              // number of rows[0] since the store began
+    uint64_t dropped = 0;            // rows dropped for the caps (not by clearing)
+    std::deque<std::unique_ptr<char[]>> blocks;
+    uint32_t first_block = 0;        // number of blocks[0]
+    size_t block_used = 0;           // bytes used in the last block
+    std::vector<std::string> sources;
+
+    // The filter: rows whose text or source holds include (when not empty)
+    // and does not hold exclude (when not empty), letter case aside.  The
+    // numbers of the rows it leaves, while one is set.
+    std::string include;
+    std::string exclude;
+    std::deque<uint64_t> shown;
+};
+
+// True for a line that tells of a failure: "failed", "Fail", or an error
+// name (ERROR_..., CERT_E_..., TRUST_E_..., CRYPT_E_...), but not
+// ERROR_SUCCESS.
+bool is_failure_line(const char* text, size_t length);
+
+// Adds a row, dropping the oldest rows the caps require.  Returns false
+// when the added row is left out by the filter.
+bool store_add(TraceStore& store, uint32_t time_ms, const std::string& source, const char* text, size_t length,
+               bool failure);
+void store_clear(TraceStore& store);
+
+// Sets the filter and rebuilds the view.
+void store_set_filter(TraceStore& store, const std::string& include, const std::string& exclude);
+
+// The view: its rows in order, whether filtered or not.
+size_t view_count(const TraceStore& store);
+const StoreRow& view_row(const TraceStore& store, size_t index);
+std::string row_text(const TraceStore& store, const StoreRow& row);
+// "HH:MM:SS.mmm"
+std::string row_stamp(const StoreRow& row);
+
+// The next (or, backwards, the previous) view index after from whose text
+// holds needle, letter case aside, going round the end; -1 when none.
+// from may be -1 (nothing selected: the search starts at an end).
+long view_find(const TraceStore& store, long from, const std::string& needle, bool backwards);
