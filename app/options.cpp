@@ -2,20 +2,13 @@
 
 #include <string.h>
 
+#include "base/path_kind.h"
 #include "base/program_path.h"
 #include "difx/difx_codes.h"
 
 namespace {
 
 constexpr char default_folder_pattern[] = "*.*";
-
-bool is_absolute_path(const char* path)
-{
-    // A drive letter with its root ("D:\x.inf", "D:/x.inf") or a network path ("\\srv\x").
-    if (path[0] != '\0' && path[1] == ':' && (path[2] == '\\' || path[2] == '/'))
-        return true;
-    return path[0] == '\\' && path[1] == '\\';
-}
 
 // "D:x.inf" names a file in the current directory of drive D, which the
 // command line never uses, and cannot be placed beside the program either.

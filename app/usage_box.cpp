@@ -2,20 +2,7 @@
 
 #include <windows.h>
 
-namespace {
-
-// A box on a window station nobody sees (a service's, or SYSTEM's in
-// session 0 under a deployment agent) would wait for ever for its OK.
-bool someone_can_answer()
-{
-    HWINSTA station = GetProcessWindowStation();
-    USEROBJECTFLAGS flags = {};
-    DWORD needed = 0;
-    return station != nullptr && GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed) &&
-           (flags.dwFlags & WSF_VISIBLE) != 0;
-}
-
-} // namespace
+#include "base/window_station.h"
 
 void show_usage()
 {

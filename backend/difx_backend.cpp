@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/path_kind.h"
 #include "difx/difx_interface.h"
 
 namespace {
@@ -123,8 +124,7 @@ bool read_whole(const std::string& path, std::string* bytes)
 // spelling.  No spelling of a file in the system INF folder gets past.
 DWORD check_inf(const char* inf, std::string* canonical)
 {
-    if (inf == nullptr || !(inf[0] != '\0' && ((inf[1] == ':' && (inf[2] == '\\' || inf[2] == '/')) ||
-                                               (inf[0] == '\\' && inf[1] == '\\'))))
+    if (inf == nullptr || !is_absolute_path(inf))
         return fail(ERROR_FILE_NOT_FOUND, "the INF path is not absolute", inf);
     DWORD error = canonical_path(inf, canonical);
     if (error != ERROR_SUCCESS)

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "base/window_station.h"
 #include "tracelib/viewer_channel.h"
 #include "viewer/trace_store.h"
 
@@ -457,11 +458,18 @@ void find(bool backwards)
         update_status();
 }
 
-void select_all()
+// The text box that has the keyboard, which then takes Copy and Select
+// all itself; nullptr when none has it.
+HWND focused_box()
 {
     HWND focus = GetFocus();
-    if (focus == g_viewer.include || focus == g_viewer.exclude || focus == g_viewer.find) {
-        SendMessageA(focus, EM_SETSEL, 0, -1);
+    return focus == g_viewer.include || focus == g_viewer.exclude || focus == g_viewer.find ? focus : nullptr;
+}
+
+void select_all()
+{
+    if (HWND box = focused_box()) {
+        SendMessageA(box, EM_SETSEL, 0, -1);
         return;
     }
     LVITEMA state = {};
@@ -830,16 +838,6 @@ DWORD WINAPI capture_debug_output(void* parameter)
     return 0;
 }
 
-// Where someone can see a message box: a visible window station.
-bool someone_can_see()
-{
-    USEROBJECTFLAGS flags = {};
-    DWORD needed = 0;
-    HWINSTA station = GetProcessWindowStation();
-    return station != nullptr && GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed) &&
-           (flags.dwFlags & WSF_VISIBLE) != 0;
-}
-
 // Appends from now on to the file at path (an empty path: no file).
 // Returns false, keeping the file it had, when the file cannot be opened.
 bool open_log(const std::string& path)
@@ -956,14 +954,12 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
             if (HIWORD(wparam) == EN_CHANGE)
                 SetTimer(window, filter_timer, filter_delay_ms, nullptr);
             return 0;
-        case id_copy: {
-            HWND focus = GetFocus();
-            if (focus == g_viewer.include || focus == g_viewer.exclude || focus == g_viewer.find)
-                SendMessageA(focus, WM_COPY, 0, 0);
+        case id_copy:
+            if (HWND box = focused_box())
+                SendMessageA(box, WM_COPY, 0, 0);
             else
                 copy_to_clipboard();
             return 0;
-        }
         case id_select_all:
             select_all();
             return 0;
@@ -1071,7 +1067,7 @@ bool hand_over_to_running(const std::string& log_path, bool* log_taken)
 
 void report_log_failure(const std::string& log_path)
 {
-    if (someone_can_see())
+    if (someone_can_answer())
         MessageBoxA(nullptr, ("Cannot open the log file " + log_path).c_str(), trace_viewer_title,
                     MB_OK | MB_ICONERROR);
 }
