@@ -792,27 +792,54 @@ std::string writer_name(DWORD id)
 
 // One debugger-output channel: the shared buffer under the names with this
 // prefix ("" for this session, "Global\\" for the machine, which takes an
-// elevated viewer).  Ends when the viewer does, or at once when the channel
-// cannot be had.
+// elevated viewer).  Opened before the window appears, so that a program
+// started once the window is seen finds the buffer; read by a thread of its
+// own until the viewer ends.
+struct Channel {
+    const char* prefix;
+    HANDLE buffer_ready;
+    HANDLE data_ready;
+    HANDLE mapping;
+    const char* view;
+    bool taken;  // another monitor has the channel
+};
+
+void open_channel(Channel* channel)
+{
+    const std::string prefix = channel->prefix;
+    channel->buffer_ready = CreateEventA(nullptr, FALSE, FALSE, (prefix + "DBWIN_BUFFER_READY").c_str());
+    channel->taken = channel->buffer_ready != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+    channel->data_ready = CreateEventA(nullptr, FALSE, FALSE, (prefix + "DBWIN_DATA_READY").c_str());
+    channel->mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, debug_buffer_size,
+                                          (prefix + "DBWIN_BUFFER").c_str());
+    channel->view = channel->mapping != nullptr
+                        ? static_cast<const char*>(MapViewOfFile(channel->mapping, FILE_MAP_READ, 0, 0, 0))
+                        : nullptr;
+}
+
+void close_channel(Channel* channel)
+{
+    if (channel->view != nullptr)
+        UnmapViewOfFile(channel->view);
+    for (HANDLE handle : {channel->mapping, channel->data_ready, channel->buffer_ready}) {
+        if (handle != nullptr)
+            CloseHandle(handle);
+    }
+}
+
+// Ends when the viewer does, or at once when the channel cannot be had.
 DWORD WINAPI capture_debug_output(void* parameter)
 {
-    const std::string prefix = static_cast<const char*>(parameter);
-    HANDLE buffer_ready = CreateEventA(nullptr, FALSE, FALSE, (prefix + "DBWIN_BUFFER_READY").c_str());
-    bool taken = buffer_ready != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
-    HANDLE data_ready = CreateEventA(nullptr, FALSE, FALSE, (prefix + "DBWIN_DATA_READY").c_str());
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, debug_buffer_size,
-                                        (prefix + "DBWIN_BUFFER").c_str());
-    const char* view =
-        mapping != nullptr ? static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0)) : nullptr;
-    if (!taken && data_ready != nullptr && view != nullptr) {
-        HANDLE waits[2] = {data_ready, g_viewer.stop};
+    const Channel& channel = *static_cast<const Channel*>(parameter);
+    if (!channel.taken && channel.data_ready != nullptr && channel.view != nullptr) {
+        HANDLE waits[2] = {channel.data_ready, g_viewer.stop};
         for (;;) {
-            SetEvent(buffer_ready);
+            SetEvent(channel.buffer_ready);
             if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
                 break;
             DWORD id = 0;
-            memcpy(&id, view, sizeof id);
-            const char* text = view + sizeof id;
+            memcpy(&id, channel.view, sizeof id);
+            const char* text = channel.view + sizeof id;
             Line line;
             GetLocalTime(&line.time);
             line.text = without_line_ends(std::string(text, strnlen(text, debug_buffer_size - sizeof id)));
@@ -822,18 +849,12 @@ DWORD WINAPI capture_debug_output(void* parameter)
             line.source = std::to_string(id) + " " + writer_name(id);
             queue_captured(std::move(line));
         }
-    } else if (taken && prefix.empty()) {
+    } else if (channel.taken && channel.prefix[0] == '\0') {
         Line note;
         GetLocalTime(&note.time);
         note.source = "Corvane";
         note.text = "another debugger-output monitor is running: debugger output goes to it, not here";
         queue_captured(std::move(note));
-    }
-    if (view != nullptr)
-        UnmapViewOfFile(view);
-    for (HANDLE handle : {mapping, data_ready, buffer_ready}) {
-        if (handle != nullptr)
-            CloseHandle(handle);
     }
     return 0;
 }
@@ -1099,22 +1120,28 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = window_class;
     RegisterClassA(&wc);
+    // The debugger output of this session and, when elevated, of the
+    // machine (runs started as SYSTEM by a deployment agent).
+    Channel channels[] = {{"", nullptr, nullptr, nullptr, nullptr, false},
+                          {"Global\\", nullptr, nullptr, nullptr, nullptr, false}};
+    for (Channel& channel : channels)
+        open_channel(&channel);
     HACCEL keys = make_keys();
     g_viewer.window = CreateWindowExA(0, window_class, trace_viewer_title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                       CW_USEDEFAULT, 900, 560, nullptr, make_menu(), instance, nullptr);
-    if (g_viewer.window == nullptr)
+    if (g_viewer.window == nullptr) {
+        for (Channel& channel : channels)
+            close_channel(&channel);
         return 1;
+    }
     // Created at 96 DPI's size; a window on a scaled monitor grows to match.
     if (g_viewer.dpi != USER_DEFAULT_SCREEN_DPI)
         SetWindowPos(g_viewer.window, nullptr, 0, 0, scaled(900), scaled(560), SWP_NOMOVE | SWP_NOZORDER);
     ShowWindow(g_viewer.window, show);
 
-    // The debugger output of this session and, when elevated, of the
-    // machine (runs started as SYSTEM by a deployment agent).
-    static const char* const channels[] = {"", "Global\\"};
     HANDLE capture_threads[2] = {};
     for (int i = 0; i < 2; ++i)
-        capture_threads[i] = CreateThread(nullptr, 0, capture_debug_output, const_cast<char*>(channels[i]), 0, nullptr);
+        capture_threads[i] = CreateThread(nullptr, 0, capture_debug_output, &channels[i], 0, nullptr);
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
@@ -1134,6 +1161,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
             CloseHandle(thread);
         }
     }
+    for (Channel& channel : channels)
+        close_channel(&channel);
     for (const Watched& watched : g_viewer.watched) {
         if (watched.wait != nullptr)
             UnregisterWaitEx(watched.wait, INVALID_HANDLE_VALUE);
