@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""The sweep benchmark: times Tavenor /c, the two floors of the floor
-program (text-mode stream, raw binary blocks) and native grep -rlF on the
-same generated driver stores, all in one run, and writes the figures with
-every run behind them to docs/performance.md.  Run through scripts/bench,
-which sets up Wine; WINEPREFIX must name the build's prefix.
+"""The benchmarks: times Tavenor /c, the two floors of the floor program
+(text-mode stream, raw binary blocks) and native grep -rlF on the same
+generated driver stores, and the cost of a trace line to its sender with
+Corvane against a window that keeps nothing, all in one run, and writes
+the figures with every run behind them to docs/performance.md.  Run
+through scripts/bench, which sets up Wine; WINEPREFIX must name the build's
+prefix.
 
     run_bench.py <build folder> <docs/performance.md> [runs]
 """
@@ -26,6 +28,67 @@ def wall(cmd, **kw):
     start = time.perf_counter()
     subprocess.run(cmd, check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kw)
     return time.perf_counter() - start
+
+
+# Lines per viewer run: a burst as large as the viewer's tests send.
+VIEWER_LINES = 100000
+VIEWER_RUNS = 3
+
+
+def viewer_run(build, target, log):
+    """One burst into a fresh window: Corvane (with a log file) or the
+    floor's sink.  The sender's figures as a dict."""
+    bench = os.path.join(build, "bin", "tavenor-viewer-bench.exe")
+    if target == "corvane":
+        if os.path.exists(log):
+            os.remove(log)
+        window = subprocess.Popen([WINE, os.path.join(build, "bin", "Corvane.exe"), "/log", log],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    else:
+        window = subprocess.Popen([WINE, bench, "sink"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    out = subprocess.run([WINE, bench, "send", str(VIEWER_LINES)], capture_output=True, text=True,
+                         check=True).stdout
+    window.wait(timeout=60)
+    info = dict(kv.split("=") for kv in out.split())
+    before, after = (int(x) for x in info["memory_kib"].split(","))
+    return dict(total=float(info["total_us"]) / 1e6, median=float(info["median_us"]),
+                p99=float(info["p99_us"]), max=float(info["max_us"]), grown=(after - before) / 1024)
+
+
+def viewer_section(build, stage):
+    log = os.path.join(stage, "corvane.log")
+    runs = {target: [viewer_run(build, target, log) for _ in range(VIEWER_RUNS)]
+            for target in ("sink", "corvane")}
+    med = lambda target, key: statistics.median(r[key] for r in runs[target])
+    lines = ["| window | lines/s | median send | 99th percentile | slowest send | memory grown |",
+             "|---|---|---|---|---|---|"]
+    for target, name in (("sink", "floor: a window that keeps nothing"), ("corvane", "Corvane with /log")):
+        lines.append("| %s | %.0f | %.0f µs | %.0f µs | %.1f ms | %.1f MB |" % (
+            name, VIEWER_LINES / med(target, "total"), med(target, "median"), med(target, "p99"),
+            med(target, "max") / 1000, med(target, "grown")))
+    details = "\n".join("- %s: %s" % (target, ", ".join(
+        "%.2f s in all, slowest %.1f ms, %.1f MB grown" % (r["total"], r["max"] / 1000, r["grown"])
+        for r in results)) for target, results in runs.items())
+    ratio = med("corvane", "median") / med("sink", "median")
+    burst = med("corvane", "total") / med("sink", "total")
+    return """## The viewer
+
+Measured in the same run: `tavenor-viewer-bench.exe send %d` (bench/viewer_bench.cpp)
+sends %s trace-sized lines (74 bytes) one by one, as Tavenor does, each a
+`WM_COPYDATA` message that waits for its answer; median of %d runs each. The
+floor is `tavenor-viewer-bench.exe sink`, a window with the viewer's title
+that answers and keeps nothing: the platform's cost of one message between
+two processes. Corvane lists every line and writes it to its log.
+"Memory grown" is the window's private bytes after the burst less before.
+
+%s
+
+A line costs its sender %.2f times what the floor's does (median send); the
+burst as a whole takes %.2f times as long, the viewer's list and log work
+taking turns with the messages.
+
+%s
+""" % (VIEWER_LINES, "{:,}".format(VIEWER_LINES), VIEWER_RUNS, "\n".join(lines), ratio, burst, details)
 
 
 def main():
@@ -79,6 +142,7 @@ def main():
         results["many%d" % n] = measure("many%d" % n, ["many", str(n)])
     results["mixed5000"] = measure("mixed5000", ["mixed", "5000"])
     shutil.rmtree(os.path.dirname(store), ignore_errors=True)
+    viewer = viewer_section(build, stage)
     shutil.rmtree(stage, ignore_errors=True)
 
     size = os.path.getsize(os.path.join(build, "bin", "Tavenor.exe"))
@@ -110,7 +174,9 @@ def main():
         slope("tavenor") / slope("raw"))
     details = "\n".join("- %s: %s" % (label, ", ".join("%.1f ms" % (t * 1000) for t in times))
                         for label, times in raw_runs)
-    report = """# Sweep performance
+    report = """# Performance
+
+## The sweep
 
 Measured by `scripts/bench` in one run on %s (Wine %s, %d cores), median of %d
 runs each after one warm-up run, page cache warm.
@@ -143,14 +209,15 @@ of one more folder is taken as the slope from 1,000 to 5,000 folders: %s.
 
 Tavenor.exe is %d bytes.
 
-## Every run
+### Every run
 
 Milliseconds as measured, warm-up runs left out; Tavenor's are wall times
 before the start-up is taken off.
 
 %s
-""" % (time.strftime("%Y-%m-%d"), subprocess.run([WINE, "--version"], capture_output=True, text=True).stdout.strip(),
-       os.cpu_count(), runs, DEVICE_ID, startup * 1000, table, " / ".join(per), slopes, size, details)
+
+%s""" % (time.strftime("%Y-%m-%d"), subprocess.run([WINE, "--version"], capture_output=True, text=True).stdout.strip(),
+       os.cpu_count(), runs, DEVICE_ID, startup * 1000, table, " / ".join(per), slopes, size, details, viewer)
     with open(doc, "w") as f:
         f.write(report)
     print(report)
