@@ -31,12 +31,19 @@ namespace {
 constexpr char window_class[] = "CorvaneViewer";
 constexpr UINT drain_message = WM_APP + 1;
 constexpr UINT capture_message = WM_APP + 2;
+// From the log's writer: writing failed (wparam: the error, 0 when the disk
+// did not keep up).
+constexpr UINT log_failed_message = WM_APP + 3;
 
 // The log goes to disk at most this long after a line was written: often
 // enough that a machine that stops loses almost nothing, seldom enough that
-// a burst of lines does not keep senders waiting on the disk.
+// a burst of lines is not one disk flush per line.
 constexpr UINT flush_interval_ms = 250;
-constexpr UINT_PTR flush_timer = 1;
+// Bytes handed to the writer and not yet written: past this the disk (a
+// stalled share, say) does not keep up, which is said like a failed write.
+constexpr size_t log_queue_max = 32u * 1024 * 1024;
+// How long a closing viewer waits for its writer to finish the file.
+constexpr DWORD writer_end_ms = 10000;
 // A filter is applied this long after its text last changed, not per key.
 constexpr UINT filter_delay_ms = 200;
 constexpr UINT_PTR filter_timer = 2;
@@ -100,6 +107,19 @@ struct Watched {
     HANDLE wait;
 };
 
+// The log file's writer: a thread of its own writes the bytes the window's
+// thread hands it and puts them on disk, so that a slow disk or share never
+// keeps a sender waiting.  Each file has its own writer.
+struct LogWriter {
+    HANDLE file;
+    HANDLE thread;
+    HANDLE wake;  // auto-reset: bytes queued, or the end asked for
+    CRITICAL_SECTION lock;  // guards what follows
+    std::string queued;
+    bool stop;
+    bool failed;  // said once; nothing more is written
+};
+
 struct Viewer {
     HWND window = nullptr;
     HWND list = nullptr;
@@ -118,10 +138,8 @@ struct Viewer {
     uint64_t dropped_shown = 0;  // the store's dropped count when the list was last drawn
     std::vector<Line> pending;   // received, not yet shown or logged
     bool drain_posted = false;
-    HANDLE log = INVALID_HANDLE_VALUE;
-    bool log_failed = false;  // a write failed: said once, in the list, and in the exit code
-    bool log_dirty = false;   // written, not yet on disk
-    ULONGLONG log_flushed = 0;
+    LogWriter* log = nullptr;
+    bool log_failed = false;  // a log write failed: said in the list, and in the exit code
     // Debugger output and process ends, from the capture threads and the
     // thread pool: queued under the lock, brought in by the window's thread.
     CRITICAL_SECTION lock;
@@ -143,12 +161,23 @@ std::string stamp(const SYSTEMTIME& t)
     return text;
 }
 
+// All of bytes, or false with the reason in the last error: a write that
+// takes only part (a disk filling up) goes on with the rest, which then
+// fails with the disk's own error.
 bool write_all(HANDLE file, const std::string& bytes)
 {
-    DWORD written = 0;
-    return bytes.empty() ||
-           (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size());
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr))
+            return false;
+        if (written == 0) {
+            SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        done += written;
+    }
+    return true;
 }
 
 // The rows of a received text: split at line feeds, a closing line feed
@@ -263,12 +292,17 @@ void refresh_list()
     update_status();
 }
 
-void report_log_write_failure()
+// A failure of the log file, said once per file in the list, and in the
+// exit code.  error 0: the disk did not keep up.
+void report_log_write_failure(DWORD error)
 {
     g_viewer.log_failed = true;
-    char note[128];
-    snprintf(note, sizeof note, "[Corvane] writing the log file failed (error %lu): later lines are not in it",
-             static_cast<unsigned long>(GetLastError()));
+    char note[160];
+    if (error == 0)
+        snprintf(note, sizeof note, "[Corvane] the log file's disk did not keep up: later lines are not in it");
+    else
+        snprintf(note, sizeof note, "[Corvane] writing the log file failed (error %lu): later lines are not in it",
+                 static_cast<unsigned long>(error));
     Line line;
     GetLocalTime(&line.time);
     line.source = "Corvane";
@@ -278,38 +312,124 @@ void report_log_write_failure()
     refresh_list();
 }
 
-void flush_log()
+// Writer thread: the first failure ends the writing, and the window hears of it.
+void writer_failed(LogWriter* writer, DWORD error)
 {
-    KillTimer(g_viewer.window, flush_timer);
-    if (!g_viewer.log_dirty || g_viewer.log == INVALID_HANDLE_VALUE || g_viewer.log_failed)
+    EnterCriticalSection(&writer->lock);
+    bool first = !writer->failed;
+    writer->failed = true;
+    writer->queued.clear();
+    LeaveCriticalSection(&writer->lock);
+    if (first)
+        PostMessageA(g_viewer.window, log_failed_message, error, 0);
+}
+
+DWORD WINAPI write_log(void* parameter)
+{
+    LogWriter* writer = static_cast<LogWriter*>(parameter);
+    bool dirty = false;  // written, not yet on disk
+    ULONGLONG written_at = 0;
+    for (;;) {
+        DWORD wait = INFINITE;
+        if (dirty) {
+            ULONGLONG since = GetTickCount64() - written_at;
+            wait = since >= flush_interval_ms ? 0 : static_cast<DWORD>(flush_interval_ms - since);
+        }
+        WaitForSingleObject(writer->wake, wait);
+        std::string bytes;
+        EnterCriticalSection(&writer->lock);
+        bytes.swap(writer->queued);
+        bool stop = writer->stop;
+        bool failed = writer->failed;
+        LeaveCriticalSection(&writer->lock);
+        if (!failed && !bytes.empty()) {
+            if (!write_all(writer->file, bytes)) {
+                writer_failed(writer, GetLastError());
+                failed = true;
+            } else if (!dirty) {
+                dirty = true;
+                written_at = GetTickCount64();
+            }
+        }
+        if (dirty && (stop || GetTickCount64() - written_at >= flush_interval_ms)) {
+            dirty = false;
+            if (!failed && !FlushFileBuffers(writer->file))
+                writer_failed(writer, GetLastError());
+        }
+        if (stop)
+            return 0;
+    }
+}
+
+// A writer for file, which it then owns; nullptr (the file closed) when no
+// thread can be had.
+LogWriter* start_writer(HANDLE file)
+{
+    LogWriter* writer = new LogWriter{file, nullptr, nullptr, {}, std::string(), false, false};
+    InitializeCriticalSection(&writer->lock);
+    writer->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (writer->wake != nullptr)
+        writer->thread = CreateThread(nullptr, 0, write_log, writer, 0, nullptr);
+    if (writer->thread != nullptr)
+        return writer;
+    if (writer->wake != nullptr)
+        CloseHandle(writer->wake);
+    DeleteCriticalSection(&writer->lock);
+    CloseHandle(file);
+    delete writer;
+    return nullptr;
+}
+
+// Lets the writer write what it was given, put it on disk and end; then
+// closes the file.  A writer stuck on its disk past writer_end_ms is left to
+// the process's end, with its file, and counts as a failure.
+void stop_writer()
+{
+    LogWriter* writer = g_viewer.log;
+    if (writer == nullptr)
         return;
-    g_viewer.log_dirty = false;
-    g_viewer.log_flushed = GetTickCount64();
-    if (!FlushFileBuffers(g_viewer.log))
-        report_log_write_failure();
+    g_viewer.log = nullptr;
+    EnterCriticalSection(&writer->lock);
+    writer->stop = true;
+    LeaveCriticalSection(&writer->lock);
+    SetEvent(writer->wake);
+    // The exit code tells of a failure even when its note comes too late
+    // for the list.
+    if (WaitForSingleObject(writer->thread, writer_end_ms) != WAIT_OBJECT_0) {
+        g_viewer.log_failed = true;
+        return;
+    }
+    if (writer->failed)
+        g_viewer.log_failed = true;
+    CloseHandle(writer->thread);
+    CloseHandle(writer->wake);
+    CloseHandle(writer->file);
+    DeleteCriticalSection(&writer->lock);
+    delete writer;
 }
 
 // The log file: per row its time stamp, its source and its text, CR LF
-// ended; on disk within flush_interval_ms.  A failed write is said, not
-// ignored.
+// ended, handed to the writer.
 void log_batch(const std::vector<Line>& batch)
 {
-    if (g_viewer.log == INVALID_HANDLE_VALUE || g_viewer.log_failed)
+    LogWriter* writer = g_viewer.log;
+    if (writer == nullptr)
         return;
     std::string bytes;
     for (const Line& line : batch) {
         for (const std::string& row : rows_of(line.text))
             bytes += stamp(line.time) + "\t" + line.source + "\t" + row + "\r\n";
     }
-    if (!write_all(g_viewer.log, bytes)) {
-        report_log_write_failure();
-        return;
-    }
-    g_viewer.log_dirty = true;
-    if (GetTickCount64() - g_viewer.log_flushed >= flush_interval_ms)
-        flush_log();
-    else
-        SetTimer(g_viewer.window, flush_timer, flush_interval_ms, nullptr);
+    EnterCriticalSection(&writer->lock);
+    bool taken = !writer->failed && writer->queued.size() + bytes.size() <= log_queue_max;
+    bool behind = !writer->failed && !taken;
+    if (taken)
+        writer->queued += bytes;
+    LeaveCriticalSection(&writer->lock);
+    if (taken)
+        SetEvent(writer->wake);
+    else if (behind)
+        writer_failed(writer, 0);
 }
 
 void drain()
@@ -869,12 +989,11 @@ bool open_log(const std::string& path)
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    if (g_viewer.log != INVALID_HANDLE_VALUE) {
-        flush_log();
-        CloseHandle(g_viewer.log);
-    }
-    g_viewer.log = file;
-    g_viewer.log_failed = false;
+    LogWriter* writer = start_writer(file);
+    if (writer == nullptr)
+        return false;
+    stop_writer();
+    g_viewer.log = writer;
     g_viewer.log_path = path;
     if (g_viewer.status != nullptr)
         update_status();
@@ -938,10 +1057,11 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case capture_message:
         take_captured();
         return 0;
+    case log_failed_message:
+        report_log_write_failure(static_cast<DWORD>(wparam));
+        return 0;
     case WM_TIMER:
-        if (wparam == flush_timer)
-            flush_log();
-        else if (wparam == filter_timer)
+        if (wparam == filter_timer)
             apply_filter();
         else if (wparam == refresh_timer)
             refresh_list();
@@ -1017,7 +1137,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     }
     case WM_CLOSE:
         drain();
-        flush_log();
+        stop_writer();
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:
@@ -1170,7 +1290,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
             CloseHandle(watched.process);
     }
     CloseHandle(g_viewer.stop);
-    if (g_viewer.log != INVALID_HANDLE_VALUE)
-        CloseHandle(g_viewer.log);
+    stop_writer();
     return g_viewer.log_failed ? 2 : 0;
 }

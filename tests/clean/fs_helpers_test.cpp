@@ -267,22 +267,6 @@ TEST_F(FsHelpers, DestroyOfAMissingPathOrAPlainFile)
     EXPECT_EQ(read_file(file), "keep");
 }
 
-// Runs a command of the host (Wine's way to a Unix symbolic link); false
-// where there is no host shell.
-bool host_shell(const std::string& command)
-{
-    std::string line = "/bin/sh -c \"" + command + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA("Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return false;
-    WaitForSingleObject(process.hProcess, 10000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
-}
-
 // A link at link_path to target: the platform's own where it makes them,
 // else a host link (Wine's CreateSymbolicLinkA answers TRUE and makes none).
 bool make_link(const std::string& link_path, const std::string& target, bool directory)
@@ -290,21 +274,9 @@ bool make_link(const std::string& link_path, const std::string& target, bool dir
     if (CreateSymbolicLinkA(link_path.c_str(), target.c_str(), directory ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) &&
         GetFileAttributesA(link_path.c_str()) != INVALID_FILE_ATTRIBUTES)
         return true;
-    using unix_name_function = char*(CDECL*)(const WCHAR*);
-    auto unix_name = reinterpret_cast<unix_name_function>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    if (unix_name == nullptr)
-        return false;
-    auto to_unix = [unix_name](const std::string& path) {
-        std::wstring wide(path.begin(), path.end());
-        char* name = unix_name(wide.c_str());
-        std::string out = name != nullptr ? name : "";
-        HeapFree(GetProcessHeap(), 0, name);
-        return out;
-    };
     std::string folder = link_path.substr(0, link_path.find_last_of('\\'));
     std::string leaf = link_path.substr(link_path.find_last_of('\\') + 1);
-    host_shell("ln -s '" + to_unix(target) + "' '" + to_unix(folder) + "/" + leaf + "'");
+    host_shell("ln -s '" + host_path(target) + "' '" + host_path(folder) + "/" + leaf + "'");
     return GetFileAttributesA(link_path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 

@@ -178,3 +178,31 @@ std::string system_dir()
     UINT len = GetSystemDirectoryA(path, sizeof path);
     return std::string(path, len);
 }
+
+bool host_shell(const std::string& command)
+{
+    std::string line = "/bin/sh -c \"" + command + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA("Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    WaitForSingleObject(process.hProcess, 10000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+std::string host_path(const std::string& path)
+{
+    using unix_name_function = char*(CDECL*)(const WCHAR*);
+    static const auto unix_name = reinterpret_cast<unix_name_function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (unix_name == nullptr)
+        return std::string();
+    std::wstring wide(path.begin(), path.end());
+    char* name = unix_name(wide.c_str());
+    std::string out = name != nullptr ? name : "";
+    HeapFree(GetProcessHeap(), 0, name);
+    return out;
+}

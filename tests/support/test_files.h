@@ -29,5 +29,12 @@ std::string test_name();
 // The prefix's system folder (C:\windows\system32), without a trailing backslash.
 std::string system_dir();
 
+// Runs a command of the host (/bin/sh -c) from under Wine; false where it
+// cannot be started.  Wine tells neither its end nor its exit code: the
+// caller looks for what the command made.
+bool host_shell(const std::string& command);
+// The host's name of a path of the prefix; empty where there is no host.
+std::string host_path(const std::string& path);
+
 std::vector<std::string> split_lines(const std::string& text);
 std::vector<std::string> split_tabs(const std::string& line);

@@ -43,6 +43,7 @@ public:
     ~RunningViewer() { stop(); }
     HWND window() const { return window_; }
     HANDLE process() const { return process_.hProcess; }
+    DWORD exit_code() const { return exit_code_; }  // once stopped
     void stop()
     {
         if (process_.hProcess == nullptr)
@@ -51,6 +52,7 @@ public:
             PostMessageA(window_, WM_CLOSE, 0, 0);
         if (WaitForSingleObject(process_.hProcess, 10000) != WAIT_OBJECT_0)
             TerminateProcess(process_.hProcess, 1);
+        GetExitCodeProcess(process_.hProcess, &exit_code_);
         CloseHandle(process_.hThread);
         CloseHandle(process_.hProcess);
         process_.hProcess = nullptr;
@@ -61,6 +63,7 @@ private:
     std::string log_;
     PROCESS_INFORMATION process_ = {};
     HWND window_ = nullptr;
+    DWORD exit_code_ = STILL_ACTIVE;
 };
 
 // The rows of a trace line as the viewer lists and logs them: split at
@@ -290,6 +293,38 @@ TEST(Viewer, ATavenorRunArrivesOnceThenItsOutcome)
     EXPECT_EQ(rows[0], "window message\t/u x.inf /d");
 }
 
+// A small file system of the host's own at folder, gone with the object;
+// mounted() is false where the host lets nobody mount one.  The host's
+// shell leaves a mark in it once it is mounted.
+class SmallDisk {
+public:
+    explicit SmallDisk(const std::string& folder) : folder_(folder), host_(host_path(folder))
+    {
+        if (host_.empty() ||
+            !host_shell("mount -t tmpfs -o size=64k tmpfs '" + host_ + "' && touch '" + host_ + "/mounted'"))
+            return;
+        for (int i = 0; i < 150 && !mounted_; ++i) {
+            mounted_ = file_exists(folder_ + "\\mounted");
+            if (!mounted_)
+                Sleep(20);
+        }
+    }
+    ~SmallDisk()
+    {
+        if (!mounted_)
+            return;
+        host_shell("umount -l '" + host_ + "'");
+        for (int i = 0; i < 150 && file_exists(folder_ + "\\mounted"); ++i)
+            Sleep(20);
+    }
+    bool mounted() const { return mounted_; }
+
+private:
+    std::string folder_;
+    std::string host_;
+    bool mounted_ = false;
+};
+
 // A cell of the viewer's list, read in the viewer's own memory: a list
 // view answers with text only to its own process.
 std::wstring cell_text(HANDLE process, HWND list, int item, int column)
@@ -353,6 +388,33 @@ TEST(Viewer, TheListShowsUtf8AndFollowsItsFilter)
     EXPECT_EQ(cell_text(viewer.process(), list, 0, 2), L"Call DriverPackageInstall Succeed.");
     SetWindowTextA(include, "");
     EXPECT_EQ(rows_once(list, 2), 2);
+}
+
+// A log whose disk fills up: the failure is said once in the list and in
+// the exit code, and senders go on being answered at once.
+TEST(Viewer, ALogWhoseDiskFillsUpIsSaidOnce)
+{
+    std::string disk = fresh_work_folder(test_name()) + "\\disk";
+    ASSERT_TRUE(make_dirs(disk));
+    SmallDisk small(disk);
+    if (!small.mounted())
+        GTEST_SKIP() << "no small file system can be mounted here";
+    RunningViewer viewer(disk + "\\corvane.log");
+    ASSERT_NE(viewer.window(), nullptr);
+    DWORD elapsed = 0, slowest = 0;
+    const std::string line(100, 'x');  // 2,000 rows: some 250 KB, four times the disk
+    for (int i = 0; i < 2000; ++i) {
+        ASSERT_TRUE(send(viewer.window(), trace_viewer_tag, line.data(), static_cast<DWORD>(line.size()), &elapsed));
+        slowest = elapsed > slowest ? elapsed : slowest;
+    }
+    EXPECT_LT(slowest, 250u);
+    HWND list = FindWindowExA(viewer.window(), nullptr, WC_LISTVIEWA, nullptr);
+    SetWindowTextA(FindWindowExA(viewer.window(), nullptr, "Edit", nullptr), "[Corvane]");
+    ASSERT_EQ(rows_once(list, 1), 1);
+    std::wstring note = cell_text(viewer.process(), list, 0, 2);
+    EXPECT_EQ(note.find(L"[Corvane] writing the log file failed (error 112)"), 0u) << std::string(note.begin(), note.end());
+    viewer.stop();
+    EXPECT_EQ(viewer.exit_code(), 2u);
 }
 
 } // namespace
