@@ -402,31 +402,39 @@ struct Target {
     std::string id;  // as the device spells it: its first ID the package names
 };
 
+// Calls visit(set, device) for every present device.
+template <typename Visit>
+void for_each_present_device(Visit visit)
+{
+    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE)
+        return;
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i)
+        visit(set, &device);
+    SetupDiDestroyDeviceInfoList(set);
+}
+
 // Every present device that one of ids names, hardware IDs before
 // compatible IDs, letter case aside.
 std::vector<Target> present_targets(const std::vector<std::string>& ids)
 {
     std::vector<Target> targets;
-    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
-    if (set == INVALID_HANDLE_VALUE)
-        return targets;
-    SP_DEVINFO_DATA device;
-    device.cbSize = sizeof device;
-    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
-        std::vector<std::string> own = multi_sz(set, &device, SPDRP_HARDWAREID);
-        std::vector<std::string> compatible = multi_sz(set, &device, SPDRP_COMPATIBLEIDS);
+    for_each_present_device([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+        std::vector<std::string> own = multi_sz(set, device, SPDRP_HARDWAREID);
+        std::vector<std::string> compatible = multi_sz(set, device, SPDRP_COMPATIBLEIDS);
         own.insert(own.end(), compatible.begin(), compatible.end());
         for (const std::string& candidate : own) {
             bool named = false;
             for (const std::string& id : ids)
                 named = named || lstrcmpiA(id.c_str(), candidate.c_str()) == 0;
             if (named) {
-                targets.push_back({instance_id(set, &device), candidate});
+                targets.push_back({instance_id(set, device), candidate});
                 break;
             }
         }
-    }
-    SetupDiDestroyDeviceInfoList(set);
+    });
     return targets;
 }
 
@@ -449,16 +457,10 @@ std::string driver_of(const std::string& instance)
 std::vector<std::string> devices_using(const std::string& staged)
 {
     std::vector<std::string> users;
-    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
-    if (set == INVALID_HANDLE_VALUE)
-        return users;
-    SP_DEVINFO_DATA device;
-    device.cbSize = sizeof device;
-    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
-        if (lstrcmpiA(device_driver_inf(set, &device).c_str(), staged.c_str()) == 0)
-            users.push_back(instance_id(set, &device));
-    }
-    SetupDiDestroyDeviceInfoList(set);
+    for_each_present_device([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+        if (lstrcmpiA(device_driver_inf(set, device).c_str(), staged.c_str()) == 0)
+            users.push_back(instance_id(set, device));
+    });
     return users;
 }
 
