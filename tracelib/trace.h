@@ -34,6 +34,14 @@ void trace_text(const char* text);
 // Delivers the caption, then the bytes as lines of up to 16 hex cells.
 void trace_hex_dump(const char* caption, const void* bytes, uint32_t count);
 
+// The clock the viewer budget is kept by: GetTickCount64, unless a test
+// drives the budget with a clock of its own instead of waiting it out.
+using trace_clock_function = unsigned long long (*)();
+extern trace_clock_function g_trace_clock;
+
+// Gives the viewer its whole budget again (for tests that spend it).
+void trace_reset_viewer_budget();
+
 // Threshold under which the helper wrappers trace their complaints (1 at start).
 void set_trace_level(int32_t level);
 int32_t get_trace_level();

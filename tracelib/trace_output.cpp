@@ -10,6 +10,11 @@
 
 namespace {
 
+unsigned long long tick_count_ms()
+{
+    return GetTickCount64();
+}
+
 // A viewer that has not handled a line within this time is passed over for
 // that line; the next line is offered to it again.
 constexpr ULONGLONG viewer_send_timeout_ms = 2000;
@@ -39,11 +44,11 @@ void deliver_line(char* viewer, size_t len)
         data.cbData = static_cast<DWORD>(len);
         data.lpData = viewer;
         DWORD_PTR answer = 0;
-        ULONGLONG started = GetTickCount64();
+        ULONGLONG started = g_trace_clock();
         SendMessageTimeoutA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG | SMTO_BLOCK,
                             static_cast<UINT>(left < viewer_send_timeout_ms ? left : viewer_send_timeout_ms),
                             &answer);
-        InterlockedExchangeAdd64(&g_viewer_spent_ms, static_cast<LONG64>(GetTickCount64() - started));
+        InterlockedExchangeAdd64(&g_viewer_spent_ms, static_cast<LONG64>(g_trace_clock() - started));
     }
 
     viewer[len] = '\0';
@@ -52,6 +57,13 @@ void deliver_line(char* viewer, size_t len)
 }
 
 } // namespace
+
+trace_clock_function g_trace_clock = tick_count_ms;
+
+void trace_reset_viewer_budget()
+{
+    InterlockedExchange64(&g_viewer_spent_ms, 0);
+}
 
 void trace_message(const char* format, ...)
 {

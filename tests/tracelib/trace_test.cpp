@@ -134,4 +134,25 @@ TEST(TraceFormat, NeverWritesPastTheBuffer)
     EXPECT_STREQ(buffer, "42");
 }
 
+// The viewer gets 5 s of a process's sends in all, by the trace clock: with
+// every send taking 1 s by that clock, the sixth and later lines go only to
+// the debugger output, and a fresh budget serves the viewer again.
+TEST_F(TraceTest, ViewerBudgetEndsTheSends)
+{
+    static unsigned long long now = 0;
+    g_trace_clock = []() -> unsigned long long { return now += 1000; };
+    trace_reset_viewer_budget();
+    for (int i = 0; i < 8; ++i)
+        trace_message("line %d", i);
+    std::vector<std::string> got = texts();
+    trace_reset_viewer_budget();
+    trace_text("again");
+    std::vector<std::string> after = texts();
+    g_trace_clock = GetTickCount64;
+    trace_reset_viewer_budget();
+    EXPECT_EQ(got, (std::vector<std::string>{"line 0", "line 1", "line 2", "line 3", "line 4"}));
+    ASSERT_EQ(after.size(), 6u);
+    EXPECT_EQ(after.back(), "again");
+}
+
 } // namespace
