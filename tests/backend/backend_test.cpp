@@ -1,12 +1,13 @@
-// Our own DifxApix64.dll over the platform's driver-setup functions, run
-// end to end with Tavenor in the Wine prefix: small null-service packages
-// staged into the INF folder by Wine's real setup functions and installed
-// on a root device the test makes.  Wine's device installer is a stub, so
-// the runs load the stand-in built from Microsoft's documentation of it
-// (newdev_standin.cpp) through a native override, scripted per case.
+// Our own DifxApix64.dll run end to end with Tavenor in the Wine prefix.
+// Paths, identity and the packages refused before staging run against the
+// shipped build over Wine's real functions; installs and removals run
+// against the tests' build, whose driver store and device installer are the
+// stand-in written from Microsoft's documentation (platform_standin.cpp),
+// over Wine's real INF folder, devices and driver keys.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <newdev.h>
 #include <setupapi.h>
 
 #include <algorithm>
@@ -21,14 +22,16 @@ namespace {
 const GUID system_class = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
 // A package whose models section, decorated as given, names the IDs.
-std::string package_inf(const std::string& ids, const std::string& decoration = "NTamd64")
+std::string package_inf(const std::string& ids, const std::string& decoration = "NTamd64",
+                        const std::string& version_lines = std::string())
 {
     std::string models = decoration.empty() ? "Models" : "Models." + decoration;
     return "[Version]\r\n"
            "Signature = \"$Windows NT$\"\r\n"
            "Class = System\r\n"
            "ClassGuid = {4d36e97d-e325-11ce-bfc1-08002be10318}\r\n"
-           "Provider = %Vendor%\r\n"
+           "Provider = %Vendor%\r\n" +
+           version_lines +
            "DriverVer = 12/08/2026,1.0.0.12\r\n"
            "\r\n"
            "[Manufacturer]\r\n"
@@ -47,23 +50,44 @@ std::string package_inf(const std::string& ids, const std::string& decoration = 
            "Device = \"Tavenor test device\"\r\n";
 }
 
-std::string inf_folder()
+std::string windows_folder()
 {
     char windows[MAX_PATH];
     UINT len = GetSystemWindowsDirectoryA(windows, sizeof windows);
-    return std::string(windows, len) + "\\inf\\";
+    return std::string(windows, len);
 }
 
-// Staged copies of the given INF text in the system INF folder.
+std::string inf_folder()
+{
+    return windows_folder() + "\\inf\\";
+}
+
+std::string catalog_store()
+{
+    return windows_folder() + "\\System32\\CatRoot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\";
+}
+
+// Published copies (oem<n>.inf) of the given INF text in the INF folder.
 std::vector<std::string> staged_copies(const std::string& text)
 {
     std::vector<std::string> copies;
-    // Windows names them oem*.inf; Wine keeps the package's own name.
-    for (const std::string& name : list_names(inf_folder() + "*.inf")) {
+    for (const std::string& name : list_names(inf_folder() + "oem*.inf")) {
         if (read_file(inf_folder() + name) == text)
             copies.push_back(name);
     }
     return copies;
+}
+
+// Takes a published package out of the prefix: its INF, catalog and store folder.
+void unpublish(const std::string& name)
+{
+    std::string stem = name.substr(0, name.size() - 4);
+    DeleteFileA((inf_folder() + name).c_str());
+    DeleteFileA((inf_folder() + stem + ".pnf").c_str());
+    DeleteFileA((catalog_store() + stem + ".cat").c_str());
+    std::string repository = windows_folder() + "\\System32\\DriverStore\\FileRepository\\";
+    for (const std::string& folder : list_names(repository + "*_" + stem))
+        remove_tree(repository + folder);
 }
 
 std::string multi_sz(const std::vector<std::string>& ids)
@@ -73,6 +97,9 @@ std::string multi_sz(const std::vector<std::string>& ids)
         out += id + '\0';
     return out + '\0';
 }
+
+// Which build of the backend a run loads.
+enum class Build { shipped, standin };
 
 class Backend : public testing::Test {
 protected:
@@ -84,29 +111,21 @@ protected:
     void SetUp() override
     {
         stage = make_stage(testing::UnitTest::GetInstance()->current_test_info()->name(), Library::none);
-        ASSERT_TRUE(CopyFileA((program_folder() + "backend\\DifxApix64.dll").c_str(),
-                              (stage.folder + "\\DifxApix64.dll").c_str(), FALSE));
-        ASSERT_TRUE(CopyFileA((program_folder() + "newdev-standin\\newdev.dll").c_str(),
-                              (stage.folder + "\\newdev.dll").c_str(), FALSE));
+        use(Build::standin);
         make_dirs(stage.folder + "\\pkg");
         add_package("tavtest.inf", package_inf("ROOT\\TAVENOR_TEST"));
-        // Tavenor.exe loads the stand-in beside it instead of Wine's own
-        // newdev, for this test's runs only.
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, override_key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                                  nullptr),
-                  ERROR_SUCCESS);
-        static const char native_first[] = "native,builtin";
-        RegSetValueExA(key, "newdev", 0, REG_SZ, reinterpret_cast<const BYTE*>(native_first), sizeof native_first);
-        RegCloseKey(key);
     }
     void TearDown() override
     {
-        RegDeleteKeyA(HKEY_CURRENT_USER, override_key);
         remove_device();
         remove_staged();
     }
-    static constexpr char override_key[] = "Software\\Wine\\AppDefaults\\Tavenor.exe\\DllOverrides";
+    void use(Build build)
+    {
+        std::string folder = build == Build::shipped ? "backend\\" : "backend-standin\\";
+        ASSERT_TRUE(CopyFileA((program_folder() + folder + "DifxApix64.dll").c_str(),
+                              (stage.folder + "\\DifxApix64.dll").c_str(), FALSE));
+    }
     void add_package(const std::string& name, const std::string& text)
     {
         write_file(stage.folder + "\\pkg\\" + name, text);
@@ -145,7 +164,7 @@ protected:
     {
         for (const std::string& text : packages) {
             for (const std::string& name : staged_copies(text))
-                SetupUninstallOEMInfA(name.c_str(), SUOI_FORCEDELETE, nullptr);
+                unpublish(name);
         }
     }
     // The device's driver, as its driver key records it.
@@ -160,21 +179,28 @@ protected:
         RegCloseKey(key);
         return value;
     }
-    DriveResult tavenor(const std::string& tail, const std::string& script = std::string())
+    DriveResult tavenor(const std::string& tail, const std::string& script = std::string(), bool hidden = false)
     {
-        write_file(stage.folder + "\\newdev-script.txt", script);
-        DeleteFileA((stage.folder + "\\newdev-journal.txt").c_str());
+        write_file(stage.folder + "\\standin-script.txt", script);
+        DeleteFileA((stage.folder + "\\standin-journal.txt").c_str());
         DriveOptions options;
         options.exe = stage.exe;
         options.arguments = tail;
+        options.hidden_station = hidden;
         DriveResult r = drive(options);
         EXPECT_FALSE(r.crashed) << tail;
         return r;
     }
-    // The stand-in's journal: "update <id> <flags> <result> [devices]".
-    std::vector<std::string> device_calls()
+    // The stand-in's journal lines of one kind ("update", "remove", ...), split at tabs.
+    std::vector<std::vector<std::string>> calls(const std::string& kind)
     {
-        return split_lines(read_file(stage.folder + "\\newdev-journal.txt"));
+        std::vector<std::vector<std::string>> out;
+        for (const std::string& line : split_lines(read_file(stage.folder + "\\standin-journal.txt"))) {
+            std::vector<std::string> fields = split_tabs(line);
+            if (!fields.empty() && fields[0] == kind)
+                out.push_back(fields);
+        }
+        return out;
     }
     static std::vector<std::string> lines(const DriveResult& r)
     {
@@ -204,23 +230,25 @@ TEST_F(Backend, InstallTwiceInARowRepairsWithForce)
     std::vector<std::string> copies = staged_copies(packages[0]);
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_EQ(device_driver(), copies[0]);
-    // The install, then the repair, which must force a driver that is current.
-    std::vector<std::string> calls = device_calls();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(split_tabs(calls[0])[2], "0");
-    EXPECT_EQ(split_tabs(calls[1])[2], "1");
-    EXPECT_EQ(split_tabs(calls[1])[3], "0x00000000");
+    // The install; the repair asks without force, is told the driver is
+    // current, and reinstalls it with force.
+    std::vector<std::vector<std::string>> updates = calls("update");
+    ASSERT_EQ(updates.size(), 3u) << shown(first);
+    EXPECT_EQ(updates[0][2], "0x00000000");
+    EXPECT_EQ(updates[1][3], "0x00000103");  // ERROR_NO_MORE_ITEMS
+    EXPECT_EQ(updates[2][2], "0x00000001");  // INSTALLFLAG_FORCE
+    EXPECT_EQ(updates[2][3], "0x00000000");
 
     // Again: staging finds it, the package is cleared and staged anew.
     DriveResult again = tavenor("/i pkg\\tavtest.inf /d");
-    EXPECT_EQ(again.exit_code, 0u);
+    EXPECT_EQ(again.exit_code, 0u) << shown(again);
     std::vector<std::string> again_lines = lines(again);
     EXPECT_NE(std::find(again_lines.begin(), again_lines.end(),
                         "DriverPackagePreinstall returned ERROR_ALREADY_EXISTS"),
               again_lines.end());
     EXPECT_TRUE(has_line_starting(again_lines, "LOG Event: 0, removed "));
     EXPECT_EQ(staged_copies(packages[0]).size(), 1u);
-    EXPECT_EQ(device_driver(), copies[0]);
+    EXPECT_EQ(device_driver(), staged_copies(packages[0]).front());
 }
 
 struct DeviceCase {
@@ -230,46 +258,63 @@ struct DeviceCase {
     std::string inf_ids;
     std::string script;
     const char* tail;
+    bool hidden_station;
     DWORD exit_code;
-    const char* installed_by;  // the ID of each device call; empty: none succeeds
+    bool gets_driver;
 };
 
 TEST_F(Backend, WhichDevicesGetTheDriver)
 {
     const DeviceCase cases[] = {
-        {"REV and generic ID on one device: one call per install", {"ROOT\\TAVENOR_TEST&REV_01", "ROOT\\TAVENOR_TEST"},
-         {}, "ROOT\\TAVENOR_TEST&REV_01, ROOT\\TAVENOR_TEST", "", "/i pkg\\case.inf", 0, "ROOT\\TAVENOR_TEST&REV_01"},
+        {"REV and generic ID on one device", {"ROOT\\TAVENOR_TEST&REV_01", "ROOT\\TAVENOR_TEST"}, {},
+         "ROOT\\TAVENOR_TEST&REV_01, ROOT\\TAVENOR_TEST", "", "/i pkg\\case.inf", false, 0, true},
         {"found by a compatible ID", {"ROOT\\TAVENOR_OTHER"}, {"ROOT\\TAVENOR_TEST"}, "ROOT\\TAVENOR_TEST", "",
-         "/i pkg\\case.inf", 0, "ROOT\\TAVENOR_TEST"},
+         "/i pkg\\case.inf", false, 0, true},
         {"the device spells the ID in other letter case", {"root\\tavenor_test"}, {}, "ROOT\\TAVENOR_TEST", "",
-         "/i pkg\\case.inf", 0, "root\\tavenor_test"},
+         "/i pkg\\case.inf", false, 0, true},
+        // Windows keeping a better-ranked driver is no failure of the package.
         {"a better driver stays", {"ROOT\\TAVENOR_TEST"}, {}, "ROOT\\TAVENOR_TEST", "better ROOT\\TAVENOR_TEST\n",
-         "/i pkg\\case.inf", 2, ""},
+         "/i pkg\\case.inf", false, 0, false},
         {"a better driver is replaced by force", {"ROOT\\TAVENOR_TEST"}, {}, "ROOT\\TAVENOR_TEST",
-         "better ROOT\\TAVENOR_TEST\n", "/i pkg\\case.inf /f", 0, "ROOT\\TAVENOR_TEST"},
+         "better ROOT\\TAVENOR_TEST\n", "/i pkg\\case.inf /f", false, 0, true},
         {"a publisher prompt under /s fails", {"ROOT\\TAVENOR_TEST"}, {}, "ROOT\\TAVENOR_TEST", "prompt case.inf\n",
-         "/i pkg\\case.inf /s", 2, ""},
+         "/i pkg\\case.inf /s", false, 2, false},
         {"a publisher prompt is answered without /s", {"ROOT\\TAVENOR_TEST"}, {}, "ROOT\\TAVENOR_TEST",
-         "prompt case.inf\n", "/i pkg\\case.inf", 0, "ROOT\\TAVENOR_TEST"},
+         "prompt case.inf\n", "/i pkg\\case.inf", false, 0, true},
+        // Nobody sees the station: no dialog even without /s.
+        {"a publisher prompt where nobody can answer", {"ROOT\\TAVENOR_TEST"}, {}, "ROOT\\TAVENOR_TEST",
+         "prompt case.inf\n", "/i pkg\\case.inf", true, 2, false},
         {"a reboot request", {"ROOT\\TAVENOR_TEST"}, {}, "ROOT\\TAVENOR_TEST", "reboot case.inf\n",
-         "/i pkg\\case.inf", 1, "ROOT\\TAVENOR_TEST"},
+         "/i pkg\\case.inf", false, 1, true},
+        // The running version comes from RtlGetVersion: a build decoration
+        // newer than it is not taken, one it has is.
+        {"a models section for a newer build", {"ROOT\\TAVENOR_TEST"}, {}, "ROOT\\TAVENOR_TEST",
+         "version 1703\n", "/i pkg\\build.inf", false, 2, false},
+        {"a models section for this build", {"ROOT\\TAVENOR_TEST"}, {}, "ROOT\\TAVENOR_TEST", "version 19041\n",
+         "/i pkg\\build.inf", false, 0, true},
     };
     for (const DeviceCase& c : cases) {
-        add_package("case.inf", package_inf(c.inf_ids));
+        bool by_build = std::string(c.tail).find("build.inf") != std::string::npos;
+        std::string text = by_build ? package_inf(c.inf_ids, "NTamd64.10.0...19041") : package_inf(c.inf_ids);
+        add_package(by_build ? "build.inf" : "case.inf", text);
         make_device(c.hardware, c.compatible);
-        DriveResult r = tavenor(std::string(c.tail) + " /d", c.script);
+        DriveResult r = tavenor(std::string(c.tail) + " /d", c.script, c.hidden_station);
+        if (c.hidden_station && r.no_hidden_station) {
+            ADD_FAILURE() << c.what << ": no window station of our own here";
+            continue;
+        }
         EXPECT_EQ(r.exit_code, c.exit_code) << c.what << shown(r);
-        std::vector<std::string> staged = staged_copies(package_inf(c.inf_ids));
-        bool installs = c.installed_by[0] != '\0';
-        EXPECT_EQ(device_driver(), installs && !staged.empty() ? staged[0] : std::string()) << c.what;
-        for (const std::string& call : device_calls()) {
-            std::vector<std::string> fields = split_tabs(call);
-            ASSERT_GE(fields.size(), 4u) << c.what;
-            if (fields[3] != "0x00000000")
-                continue;
-            EXPECT_EQ(fields[1], c.installed_by) << c.what;
-            ASSERT_EQ(fields.size(), 5u) << c.what;
-            EXPECT_EQ(fields[4].find(' '), std::string::npos) << c.what << ": one device per call";
+        std::vector<std::string> staged = staged_copies(text);
+        EXPECT_EQ(device_driver(), c.gets_driver && !staged.empty() ? staged[0] : std::string()) << c.what;
+        for (const std::vector<std::string>& call : calls("update")) {
+            ASSERT_GE(call.size(), 4u) << c.what;
+            if (c.hidden_station || std::string(c.tail).find("/s") != std::string::npos) {
+                EXPECT_NE(std::stoul(call[2], nullptr, 16) & INSTALLFLAG_NONINTERACTIVE, 0u) << c.what;
+            }
+            if (call[3] == "0x00000000") {
+                ASSERT_EQ(call.size(), 5u) << c.what;
+                EXPECT_EQ(call[4].find(' '), std::string::npos) << c.what << ": one device per call";
+            }
         }
         remove_staged();
     }
@@ -281,26 +326,37 @@ struct RefusedCase {
     const char* last_line;
 };
 
+// Refused before anything is staged, by the shipped build over Wine.
 TEST_F(Backend, PackagesRefusedBeforeStaging)
 {
+    use(Build::shipped);
     make_device({"ROOT\\TAVENOR_TEST"});
-    std::string with_catalog = package_inf("ROOT\\TAVENOR_TEST");
-    with_catalog.insert(with_catalog.find("DriverVer"), "CatalogFile = missing.cat\r\n");
     const RefusedCase cases[] = {
         {"models for another architecture only", package_inf("ROOT\\TAVENOR_TEST", "NTarm64"),
          "Call DriverPackagePreinstall failed: ERROR_NO_DEVICE_ID"},
         {"models for a newer Windows only", package_inf("ROOT\\TAVENOR_TEST", "NTamd64.99.0"),
          "Call DriverPackagePreinstall failed: ERROR_NO_DEVICE_ID"},
+        // Windows reads neither on x64: the architecture must be named.
+        {"only an undecorated models section", package_inf("ROOT\\TAVENOR_TEST", ""),
+         "Call DriverPackagePreinstall failed: ERROR_NO_DEVICE_ID"},
+        {"only a [Models.NT] section", package_inf("ROOT\\TAVENOR_TEST", "NT"),
+         "Call DriverPackagePreinstall failed: ERROR_NO_DEVICE_ID"},
         // A signature-class code: Tavenor tries legacy mode, then gives up.
-        {"a catalog that is not there", with_catalog, "Call DriverPackagePreinstall failed: ERROR_INVALID_CATALOG_DATA"},
+        // The x64 key names the missing catalog; the plain one would be there.
+        {"a catalog that is not there",
+         package_inf("ROOT\\TAVENOR_TEST", "NTamd64", "CatalogFile = there.cat\r\nCatalogFile.NTamd64 = missing.cat\r\n"),
+         "Call DriverPackagePreinstall failed: ERROR_INVALID_CATALOG_DATA"},
     };
+    write_file(stage.folder + "\\pkg\\there.cat", "catalog");
     for (const RefusedCase& c : cases) {
         add_package("refused.inf", c.inf);
         DriveResult r = tavenor("/i pkg\\refused.inf /d");
         EXPECT_EQ(r.exit_code, 2u) << c.what;
-        EXPECT_EQ(lines(r).back(), c.last_line) << c.what;
-        EXPECT_TRUE(staged_copies(c.inf).empty()) << c.what;
-        EXPECT_TRUE(device_calls().empty()) << c.what;
+        ASSERT_FALSE(lines(r).empty()) << c.what;
+        EXPECT_EQ(lines(r).back(), c.last_line) << c.what << shown(r);
+        for (const std::string& name : list_names(inf_folder() + "*.inf"))
+            EXPECT_NE(read_file(inf_folder() + name), c.inf) << c.what << ": staged as " << name;
+        remove_staged();
     }
 }
 
@@ -314,33 +370,69 @@ TEST_F(Backend, InstallWithoutAMatchingDevice)
     EXPECT_EQ(got.back(), "Call DriverPackageInstall failed: ERROR_NO_SUCH_DEVINST");
 }
 
+struct RemovalCase {
+    const char* what;
+    const char* version;
+    bool scripted_reboot;
+    DWORD exit_code;
+};
+
+// A package in use is kept without /f; with it, removal takes the device
+// off it.  Windows 10 before 1703 has no DiUninstallDriver: the removal
+// leaves the device on the driver until a restart, and says so.
 TEST_F(Backend, UninstallKeepsAPackageInUseUnlessForced)
 {
-    make_device({"ROOT\\TAVENOR_TEST"});
-    ASSERT_EQ(tavenor("/i pkg\\tavtest.inf").exit_code, 0u);
-    ASSERT_EQ(staged_copies(packages[0]).size(), 1u);
+    const RemovalCase cases[] = {
+        {"DiUninstallDriver", "22621", false, 0},
+        {"DiUninstallDriver asking for a reboot", "19041", true, 1},
+        {"before 1703", "1607", false, 1},
+    };
+    for (const RemovalCase& c : cases) {
+        std::string version = std::string("version ") + c.version + "\n";
+        make_device({"ROOT\\TAVENOR_TEST"});
+        ASSERT_EQ(tavenor("/i pkg\\tavtest.inf", version).exit_code, 0u) << c.what;
+        ASSERT_EQ(staged_copies(packages[0]).size(), 1u) << c.what;
+        std::string published = staged_copies(packages[0]).front();
+        if (c.scripted_reboot)
+            version += "reboot " + published + "\n";
 
-    DriveResult kept = tavenor("/u pkg\\tavtest.inf /d");
-    EXPECT_EQ(kept.exit_code, 2u);
-    EXPECT_TRUE(has_line_starting(lines(kept), "LOG Event: 3, Error = 3758096957, "));
-    EXPECT_EQ(lines(kept).back(), "Call DriverPackageUninstall failed: ERROR_INF_IN_USE_BY_DEVICES");
-    EXPECT_EQ(staged_copies(packages[0]).size(), 1u);
-    EXPECT_FALSE(device_driver().empty());
+        DriveResult kept = tavenor("/u pkg\\tavtest.inf /d", version);
+        EXPECT_EQ(kept.exit_code, 2u) << c.what;
+        EXPECT_TRUE(has_line_starting(lines(kept), "LOG Event: 3, Error = 3758096957, ")) << c.what << shown(kept);
+        EXPECT_EQ(lines(kept).back(), "Call DriverPackageUninstall failed: ERROR_INF_IN_USE_BY_DEVICES") << c.what;
+        EXPECT_EQ(staged_copies(packages[0]).size(), 1u) << c.what;
+        EXPECT_FALSE(device_driver().empty()) << c.what;
 
-    DriveResult removed = tavenor("/u pkg\\tavtest.inf /f /d");
-    EXPECT_EQ(removed.exit_code, 0u);
-    EXPECT_TRUE(staged_copies(packages[0]).empty());
-    EXPECT_TRUE(device_driver().empty());
-    EXPECT_TRUE(has_line_starting(lines(removed), "LOG Event: 0, removed "));
+        DriveResult removed = tavenor("/u pkg\\tavtest.inf /f /d", version);
+        EXPECT_EQ(removed.exit_code, c.exit_code) << c.what << shown(removed);
+        EXPECT_TRUE(staged_copies(packages[0]).empty()) << c.what;
+        EXPECT_EQ(device_driver().empty(), std::string(c.version) != "1607") << c.what;
+        EXPECT_TRUE(has_line_starting(lines(removed), "LOG Event: 0, removed ")) << c.what;
+        EXPECT_FALSE(file_exists(catalog_store() + published.substr(0, published.size() - 4) + ".cat")) << c.what;
 
-    DriveResult second = tavenor("/u pkg\\tavtest.inf /f /d");
-    EXPECT_EQ(second.exit_code, 2u);
-    EXPECT_EQ(lines(second).back(), "Call DriverPackageUninstall failed: ERROR_DRIVER_PACKAGE_NOT_IN_STORE");
+        DriveResult second = tavenor("/u pkg\\tavtest.inf /f /d", version);
+        EXPECT_EQ(second.exit_code, 2u) << c.what;
+        EXPECT_EQ(lines(second).back(), "Call DriverPackageUninstall failed: ERROR_DRIVER_PACKAGE_NOT_IN_STORE")
+            << c.what;
+        remove_device();
+    }
 }
 
-// Two staged copies of one INF differ only in their catalogs.  Where the
-// store's catalog cannot be compared (Wine has no store locations), none is
-// removed: removing the wrong one and answering success would be worse.
+// A staged copy that vanishes just before it is removed is "not in the
+// store": ERROR_FILE_NOT_FOUND would send Tavenor into a repair install.
+TEST_F(Backend, AStagedCopyGoneMeanwhileIsNotInTheStore)
+{
+    ASSERT_EQ(tavenor("/i pkg\\tavtest.inf").exit_code, 2u);  // staged, no device to install on
+    ASSERT_EQ(staged_copies(packages[0]).size(), 1u);
+    DriveResult r = tavenor("/u pkg\\tavtest.inf /d", "gone " + staged_copies(packages[0]).front() + "\n");
+    EXPECT_EQ(r.exit_code, 2u);
+    std::vector<std::string> got = lines(r);
+    EXPECT_FALSE(has_line_starting(got, "Uninstall failed because file missing")) << shown(r);
+    EXPECT_EQ(got.back(), "Call DriverPackageUninstall failed: ERROR_DRIVER_PACKAGE_NOT_IN_STORE");
+}
+
+// Two published copies of one INF that cannot be told apart stay: removing
+// the wrong one and answering success would be worse.
 TEST_F(Backend, TwoStagedCopiesThatCannotBeToldApartStay)
 {
     const std::string copies[] = {inf_folder() + "oem9701.inf", inf_folder() + "oem9702.inf"};
@@ -357,43 +449,182 @@ TEST_F(Backend, TwoStagedCopiesThatCannotBeToldApartStay)
     }
 }
 
-TEST_F(Backend, RefusesRelativeMissingLongAndSystemInfs)
+struct InboxCase {
+    const char* what;
+    std::string in_inf_folder;  // the file the run must leave alone
+    std::string catalog;        // beside the package, where it names one
+    std::string installed_catalog;  // what Windows installed for the published copy
+};
+
+// Nothing but a published package whose bytes and catalog are the
+// package's is ever removed, by /u or by the clean's store walk.
+TEST_F(Backend, InboxAndForeignInfsAreNeverRemoved)
+{
+    use(Build::shipped);
+    std::string with_catalog = package_inf("ROOT\\TAVENOR_TEST", "NTamd64", "CatalogFile = tavtest.cat\r\n");
+    const InboxCase cases[] = {
+        {"an inbox INF's copy", inf_folder() + "winexinput.inf", "", ""},
+        {"a file of the same name", inf_folder() + "tavinbox.inf", "", ""},
+        {"a published copy with another catalog", inf_folder() + "oem9703.inf", "ours", "theirs"},
+    };
+    for (const InboxCase& c : cases) {
+        std::string name = c.in_inf_folder.substr(c.in_inf_folder.find_last_of('\\') + 1);
+        std::string kept = file_exists(c.in_inf_folder) ? read_file(c.in_inf_folder)
+                                                        : (c.catalog.empty() ? packages[0] : with_catalog);
+        ASSERT_TRUE(write_file(c.in_inf_folder, kept)) << c.what;
+        std::string stem = name.substr(0, name.size() - 4);
+        if (!c.installed_catalog.empty()) {
+            make_dirs(catalog_store());
+            write_file(catalog_store() + stem + ".cat", c.installed_catalog);
+            write_file(stage.folder + "\\pkg\\tavtest.cat", c.catalog);
+        }
+        write_file(stage.folder + "\\pkg\\" + name, kept);
+        DriveResult r = tavenor("/u pkg\\" + name + " /f /s /d");
+        EXPECT_EQ(r.exit_code, 2u) << c.what << shown(r);
+        EXPECT_EQ(lines(r).back(), "Call DriverPackageUninstall failed: ERROR_DRIVER_PACKAGE_NOT_IN_STORE")
+            << c.what;
+        EXPECT_EQ(read_file(c.in_inf_folder), kept) << c.what;
+        if (!file_exists(c.in_inf_folder))
+            write_file(c.in_inf_folder, kept);  // put the prefix right for the next runs
+        if (!c.installed_catalog.empty()) {
+            EXPECT_EQ(read_file(catalog_store() + stem + ".cat"), c.installed_catalog) << c.what;
+            unpublish(name);
+        } else if (name == "tavinbox.inf") {
+            DeleteFileA(c.in_inf_folder.c_str());
+        }
+    }
+
+    // The clean walks every store folder, inbox packages included; an ID
+    // that an inbox INF names as well leaves that INF in place.
+    std::string repository = system_dir() + "\\DriverStore\\FileRepository\\";
+    std::string folder = repository + "tavinbox.inf_amd64_0123456789abcdef";
+    std::string inbox = package_inf("ROOT\\TAVENOR_INBOX_TEST");
+    ASSERT_TRUE(make_dirs(folder));
+    write_file(folder + "\\tavinbox.inf", inbox);
+    write_file(inf_folder() + "tavinbox.inf", inbox);
+    DriveResult clean = tavenor("/c ROOT\\TAVENOR_INBOX_TEST /d");
+    EXPECT_EQ(clean.exit_code, 0u);
+    EXPECT_EQ(read_file(inf_folder() + "tavinbox.inf"), inbox) << shown(clean);
+    DeleteFileA((inf_folder() + "tavinbox.inf").c_str());
+    remove_tree(folder);
+}
+
+// Makes a link or mapped drive through the host, as a user would with
+// ln -s or winecfg, and waits for it to show: host_shell tells no end.
+bool host_link(const std::string& target, const std::string& link, const std::string& probe)
+{
+    std::string unix_target = host_path(target);
+    std::string unix_link = host_path(link);
+    if (unix_target.empty() || unix_link.empty() || !host_shell("ln -sfn '" + unix_target + "' '" + unix_link + "'"))
+        return false;
+    for (int i = 0; i < 100 && !file_exists(probe); ++i)
+        Sleep(100);  // bounds a hang only
+    return file_exists(probe);
+}
+
+// Every spelling of a file in the system INF folder that Wine can open is
+// refused, by /i and by /u /f, and nothing there is touched.
+TEST_F(Backend, InfFolderSpellingsAreRefused)
+{
+    use(Build::shipped);
+    std::string system_inf = inf_folder() + "tavenor-system-test.inf";
+    ASSERT_TRUE(write_file(system_inf, packages[0]));
+    std::string windows = windows_folder();
+    char short_name[MAX_PATH] = "";
+    GetShortPathNameA(system_inf.c_str(), short_name, sizeof short_name);
+    std::vector<std::string> spellings = {
+        system_inf,
+        "\\\\?\\" + system_inf,
+        "\\\\.\\" + system_inf,
+        "\\\\?\\GLOBALROOT\\??\\" + system_inf,
+        windows + "/INF/tavenor-system-test.inf",
+        windows + "\\system32\\..\\inf\\tavenor-system-test.inf",
+        short_name,
+    };
+    // Wine's drive Z: is the host's root: the same file by another drive.
+    std::string unix_name = host_path(system_inf);
+    if (!unix_name.empty()) {
+        std::replace(unix_name.begin(), unix_name.end(), '/', '\\');
+        spellings.push_back("Z:" + unix_name);
+    }
+    // A folder link into the INF folder, and a drive letter mapped to the
+    // Windows folder (the prefix's dosdevices, as winecfg makes it).
+    std::string link = "C:\\tavenor-inf-link";
+    if (host_link(inf_folder(), link, link + "\\tavenor-system-test.inf"))
+        spellings.push_back(link + "\\tavenor-system-test.inf");
+    else
+        ADD_FAILURE() << "no folder link could be made";
+    // Wine names the prefix's files through dosdevices/c: or drive_c.
+    std::string dosdevices = host_path(windows);
+    size_t prefix_end = std::min(dosdevices.rfind("/dosdevices/"), dosdevices.rfind("/drive_c/"));
+    dosdevices = dosdevices.substr(0, prefix_end) + "/dosdevices/t:";
+    if (host_shell("ln -sfn ../drive_c/windows '" + dosdevices + "'")) {
+        for (int i = 0; i < 100 && !file_exists("T:\\inf\\tavenor-system-test.inf"); ++i)
+            Sleep(100);  // bounds a hang only
+    }
+    if (file_exists("T:\\inf\\tavenor-system-test.inf"))
+        spellings.push_back("T:\\inf\\tavenor-system-test.inf");
+    else
+        ADD_FAILURE() << "no mapped drive could be made";
+
+    for (const std::string& spelling : spellings) {
+        DriveResult install = tavenor("/i \"" + spelling + "\" /d");
+        EXPECT_EQ(install.exit_code, 2u) << spelling << shown(install);
+        EXPECT_EQ(read_file(system_inf), packages[0]) << "/i " << spelling;
+        DriveResult uninstall = tavenor("/u \"" + spelling + "\" /f /d");
+        EXPECT_EQ(uninstall.exit_code, 2u) << spelling << shown(uninstall);
+        EXPECT_EQ(read_file(system_inf), packages[0]) << "/u " << spelling;
+        if (!file_exists(system_inf))
+            write_file(system_inf, packages[0]);
+    }
+    host_shell("rm -f '" + host_path(link) + "' '" + dosdevices + "'");
+    DeleteFileA(system_inf.c_str());
+}
+
+TEST_F(Backend, RefusesRelativeAndMissingInfs)
 {
     HMODULE backend = LoadLibraryA((stage.folder + "\\DifxApix64.dll").c_str());
     ASSERT_NE(backend, nullptr);
     using preinstall_entry = DWORD(WINAPI*)(const char*, DWORD);
-    using uninstall_entry = DWORD(WINAPI*)(const char*, DWORD, const void*, BOOL*);
     auto preinstall = reinterpret_cast<preinstall_entry>(
         reinterpret_cast<void*>(GetProcAddress(backend, "DriverPackagePreinstallA")));
-    auto uninstall = reinterpret_cast<uninstall_entry>(
-        reinterpret_cast<void*>(GetProcAddress(backend, "DriverPackageUninstallA")));
     ASSERT_NE(preinstall, nullptr);
-    ASSERT_NE(uninstall, nullptr);
     EXPECT_EQ(preinstall("pkg\\tavtest.inf", 0), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(preinstall((stage.folder + "\\pkg\\missing.inf").c_str(), 0), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(preinstall(("C:\\" + std::string(300, 'x') + "\\x.inf").c_str(), 0),
-              static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
-
-    // Every spelling of a file in the system INF folder is refused, and
-    // nothing is deleted there.
-    std::string system_inf = inf_folder() + "tavenor-system-test.inf";
-    write_file(system_inf, packages[0]);
-    std::string windows = inf_folder().substr(0, inf_folder().size() - 5);
-    const std::string spellings[] = {
-        system_inf,
-        "\\\\?\\" + system_inf,
-        windows + "/INF/tavenor-system-test.inf",
-        windows + "\\system32\\..\\inf\\tavenor-system-test.inf",
-    };
-    for (const std::string& spelling : spellings) {
-        EXPECT_EQ(preinstall(spelling.c_str(), 0), static_cast<DWORD>(ERROR_CANT_ACCESS_FILE)) << spelling;
-        BOOL reboot = FALSE;
-        EXPECT_EQ(uninstall(spelling.c_str(), 0x24, nullptr, &reboot), static_cast<DWORD>(ERROR_CANT_ACCESS_FILE))
-            << spelling;
-        EXPECT_TRUE(file_exists(system_inf)) << spelling;
-    }
-    DeleteFileA(system_inf.c_str());
     FreeLibrary(backend);
+}
+
+// A package folder whose path is past 260 bytes of UTF-8 (and within 260
+// characters) is staged and installed: the backend's calls are wide.
+TEST_F(Backend, APathPastMaxPathBytesInstalls)
+{
+    std::string folder = "pkg";
+    for (int i = 0; i < 12; ++i)
+        folder += "\\\xc3\xa9t\xc3\xa9-\xe2\x82\xac-\xc3\xa9t\xc3\xa9";  // "été-€-été", 17 bytes, 9 characters
+    std::wstring wide_folder;
+    {
+        wchar_t wide[1024];
+        MultiByteToWideChar(CP_UTF8, 0, (stage.folder + "\\" + folder).c_str(), -1, wide, 1024);
+        wide_folder = wide;
+    }
+    for (size_t at = wide_folder.find(L'\\', 3); at != std::wstring::npos; at = wide_folder.find(L'\\', at + 1))
+        CreateDirectoryW(wide_folder.substr(0, at).c_str(), nullptr);
+    CreateDirectoryW(wide_folder.c_str(), nullptr);
+    std::string text = package_inf("ROOT\\TAVENOR_TEST");
+    HANDLE file = CreateFileW((wide_folder + L"\\long.inf").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                              nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+    packages.push_back(text);
+    std::string inf = folder + "\\long.inf";
+    ASSERT_GT((stage.folder + "\\" + inf).size(), 260u);
+    make_device({"ROOT\\TAVENOR_TEST"});
+    DriveResult r = tavenor("/i \"" + inf + "\" /d");
+    EXPECT_EQ(r.exit_code, 0u) << shown(r);
+    ASSERT_EQ(staged_copies(text).size(), 1u);
+    EXPECT_EQ(device_driver(), staged_copies(text).front());
 }
 
 TEST_F(Backend, InstallerInformationNeedsOnlyTheApplication)

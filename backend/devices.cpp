@@ -1,0 +1,107 @@
+// Devices are walked through the platform table's setup functions.
+#include "backend/devices.h"
+
+#include <windows.h>
+#include <setupapi.h>
+
+#include "backend/backend_log.h"
+#include "backend/platform.h"
+
+namespace {
+
+// A device instance ID's longest text and its NUL.
+constexpr DWORD device_instance_id_max = 200;
+
+std::vector<std::wstring> multi_sz(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property)
+{
+    std::vector<std::wstring> out;
+    std::vector<wchar_t> value(4096, L'\0');
+    if (!platform().get_device_registry_property(set, device, property, nullptr, reinterpret_cast<BYTE*>(value.data()),
+                                                 static_cast<DWORD>((value.size() - 2) * sizeof(wchar_t)), nullptr))
+        return out;
+    for (const wchar_t* p = value.data(); *p != L'\0'; p += wcslen(p) + 1)
+        out.push_back(p);
+    return out;
+}
+
+std::wstring device_driver_inf(HDEVINFO set, SP_DEVINFO_DATA* device)
+{
+    HKEY key = platform().open_dev_reg_key(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+    if (key == INVALID_HANDLE_VALUE)
+        return std::wstring();
+    wchar_t value[MAX_PATH] = L"";
+    DWORD size = sizeof value - sizeof(wchar_t);
+    DWORD type = 0;
+    std::wstring out;
+    if (RegQueryValueExW(key, L"InfPath", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
+        type == REG_SZ)
+        out = value;
+    RegCloseKey(key);
+    return out;
+}
+
+std::wstring instance_id(HDEVINFO set, SP_DEVINFO_DATA* device)
+{
+    wchar_t id[device_instance_id_max] = L"";
+    platform().get_device_instance_id(set, device, id, device_instance_id_max, nullptr);
+    return id;
+}
+
+// Calls visit(set, device) for every device, or every present one.
+template <typename Visit>
+void for_each_device(bool present_only, Visit visit)
+{
+    DWORD flags = DIGCF_ALLCLASSES | (present_only ? DIGCF_PRESENT : 0);
+    HDEVINFO set = platform().get_class_devs(nullptr, nullptr, nullptr, flags);
+    if (set == INVALID_HANDLE_VALUE)
+        return;
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; platform().enum_device_info(set, i, &device); ++i)
+        visit(set, &device);
+    platform().destroy_device_info_list(set);
+}
+
+} // namespace
+
+std::vector<Target> present_targets(const std::vector<std::wstring>& ids)
+{
+    std::vector<Target> targets;
+    for_each_device(true, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+        std::vector<std::wstring> own = multi_sz(set, device, SPDRP_HARDWAREID);
+        std::vector<std::wstring> compatible = multi_sz(set, device, SPDRP_COMPATIBLEIDS);
+        own.insert(own.end(), compatible.begin(), compatible.end());
+        for (const std::wstring& candidate : own) {
+            bool named = false;
+            for (const std::wstring& id : ids)
+                named = named || same_text(id, candidate);
+            if (named) {
+                targets.push_back({instance_id(set, device), candidate});
+                break;
+            }
+        }
+    });
+    return targets;
+}
+
+std::wstring driver_of(const std::wstring& instance)
+{
+    std::wstring inf;
+    for_each_device(true, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+        if (inf.empty() && same_text(instance_id(set, device), instance))
+            inf = device_driver_inf(set, device);
+    });
+    return inf;
+}
+
+std::vector<std::wstring> devices_using(const std::wstring& staged)
+{
+    std::vector<std::wstring> users;
+    if (staged.empty())
+        return users;
+    for_each_device(false, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+        if (same_text(device_driver_inf(set, device), staged))
+            users.push_back(instance_id(set, device));
+    });
+    return users;
+}

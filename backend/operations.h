@@ -1,0 +1,26 @@
+// The backend's three operations behind its entry points.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+DWORD preinstall_package(const char* inf, DWORD flags);
+DWORD install_package(const char* inf, DWORD flags, const void* info, int32_t* reboot);
+DWORD uninstall_package(const char* inf, DWORD flags, const void* info, int32_t* reboot);
+
+// Shared by the operations.
+
+// Whether setup steps must run without dialogs: asked for (/s), or nobody
+// can answer one (a window station nobody sees), which holds also when
+// Tavenor's legacy-mode retry drops the silent flag.
+bool run_silent(DWORD flags);
+
+// Records a reboot request in the caller's flag.  Only ever sets it: the
+// flag is Tavenor's across several calls and a later call must not undo an
+// earlier call's request.
+void note_reboot(BOOL needed, int32_t* reboot);
+
+// An installer-information record, where one is given, names the
+// application; ERROR_INVALID_PARAMETER where it does not.
+DWORD check_installer_info(const void* info, const char* inf);

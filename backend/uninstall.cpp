@@ -1,0 +1,93 @@
+// Removing a staged package from its devices and the driver store.
+#include <windows.h>
+#include <setupapi.h>
+
+#include <string>
+#include <vector>
+
+#include "backend/backend_log.h"
+#include "backend/devices.h"
+#include "backend/operations.h"
+#include "backend/package_identity.h"
+#include "backend/package_paths.h"
+#include "backend/platform.h"
+
+namespace {
+
+// Tavenor answers ERROR_FILE_NOT_FOUND from an uninstall with a repair
+// install of the package; from a removal step it means the staged copy
+// went away meanwhile, which is "not in the store".
+DWORD removal_error(DWORD error, const std::wstring& staged)
+{
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        error = difx_driver_store_miss;
+    return fail(error, "removing the staged copy failed", staged);
+}
+
+// Removes the staged copy with DiUninstallDriverW, which moves every
+// device using it to its next best driver (or none) first.
+DWORD remove_with_devices(const std::wstring& staged, int32_t* reboot)
+{
+    BOOL needs_reboot = FALSE;
+    BOOL removed = platform().uninstall_driver(nullptr, staged.c_str(), 0, &needs_reboot);
+    DWORD error = GetLastError();
+    note_reboot(needs_reboot, reboot);
+    return removed ? ERROR_SUCCESS : removal_error(error, staged);
+}
+
+// Windows 10 before 1703 has no DiUninstallDriver: SetupUninstallOEMInf
+// removes the package but leaves its devices running the driver, which is
+// gone after a restart; and it ignores the force flag for some packages
+// (files copied to the driver folder, DirId 13), which the check after the
+// call catches.
+DWORD remove_without_devices(const std::wstring& staged, DWORD flags, size_t users, int32_t* reboot)
+{
+    DWORD style = (flags & DRIVER_PACKAGE_FORCE) ? SUOI_FORCEDELETE : 0;
+    if (!platform().uninstall_oem_inf(file_name(staged).c_str(), style, nullptr))
+        return removal_error(GetLastError(), staged);
+    if (users > 0) {
+        report(difx_log_info, 0, "%u device(s) run the removed package until a restart", static_cast<unsigned>(users));
+        note_reboot(TRUE, reboot);
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+DWORD uninstall_package(const char* inf, DWORD flags, const void* info, int32_t* reboot)
+{
+    std::wstring path;
+    DWORD result = check_installer_info(info, inf);
+    if (result == ERROR_SUCCESS)
+        result = check_inf(inf, &path);
+    if (result != ERROR_SUCCESS)
+        return result;
+    std::wstring staged = find_staged_copy(path);
+    if (staged.empty())
+        return fail(difx_driver_store_miss, "the driver package is not in the store", path);
+
+    // Devices that use the package, present or not, keep it unless the
+    // caller forces.
+    std::vector<std::wstring> users = devices_using(file_name(staged));
+    if (!users.empty() && !(flags & DRIVER_PACKAGE_FORCE)) {
+        report(difx_log_error, ERROR_INF_IN_USE_BY_DEVICES, "%s is in use by device %s (force removes it anyway)",
+               narrow(staged).c_str(), narrow(users.front()).c_str());
+        return ERROR_INF_IN_USE_BY_DEVICES;
+    }
+
+    BOOL earlier = platform().get_non_interactive_mode();
+    if (run_silent(flags))
+        platform().set_non_interactive_mode(TRUE);
+    if (platform().uninstall_driver != nullptr)
+        result = remove_with_devices(staged, reboot);
+    else
+        result = remove_without_devices(staged, flags, users.size(), reboot);
+    platform().set_non_interactive_mode(earlier);
+    if (result != ERROR_SUCCESS)
+        return result;
+    // A platform may answer success and keep the file: that is no removal.
+    if (file_exists(staged))
+        return fail(ERROR_INF_IN_USE_BY_DEVICES, "the platform kept the staged copy", staged);
+    report(difx_log_success, 0, "removed %s (the staged copy of %s)", narrow(staged).c_str(), narrow(path).c_str());
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,597 @@
+// A documented driver store behind the backend's platform table, for the
+// tests' build of the backend (bin/backend-standin/DifxApix64.dll).  Wine
+// keeps a staged INF under its own name, has no driver-store locations and
+// a device installer that answers TRUE whatever happened; this stand-in
+// answers as Microsoft's documentation of each function says, over Wine's
+// real INF folder, catalog folder, devices and their driver keys.
+//
+// A script beside the DLL says what "Windows" decides per case, one
+// directive a line:
+//   version <1607|1703|19041|22621>  the running Windows 10/11 (default 22621)
+//   better <hardware id>   devices with this ID run a driver the package does not beat
+//   prompt <inf name>      installing this package asks the user (an untrusted publisher)
+//   reboot <inf name>      installing or removing this package needs a reboot
+//   gone <published name>  the staged INF is removed by someone else just before a removal call
+// and a journal beside it records every call, tab-separated:
+//   "stage <inf> <style> <result> [<published>]", "update <id> <flags> <result> [<devices>]",
+//   "uninstall <inf> <flags> <result>", "remove <inf> <flags> <result>", "silent <on>".
+#include <windows.h>
+#include <newdev.h>
+#include <setupapi.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "backend/platform.h"
+#include "base/window_station.h"
+
+namespace {
+
+constexpr char script_name[] = "standin-script.txt";
+constexpr char journal_name[] = "standin-journal.txt";
+constexpr DWORD no_remove_inf = 0x1;  // DIURFLAG_NO_REMOVE_INF
+constexpr wchar_t catalog_store[] = L"\\System32\\CatRoot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\";
+constexpr wchar_t file_repository[] = L"\\System32\\DriverStore\\FileRepository\\";
+
+HMODULE g_module = nullptr;
+BOOL g_non_interactive = FALSE;
+
+std::string narrow(const std::wstring& text)
+{
+    char out[4096];
+    int len = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out, sizeof out, nullptr, nullptr);
+    return len > 0 ? std::string(out, static_cast<size_t>(len - 1)) : std::string();
+}
+
+std::wstring widen(const std::string& text)
+{
+    wchar_t out[2048];
+    int len = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out, 2048);
+    return len > 0 ? std::wstring(out, static_cast<size_t>(len - 1)) : std::wstring();
+}
+
+std::wstring beside_module(const char* name)
+{
+    wchar_t path[MAX_PATH * 2];
+    DWORD len = GetModuleFileNameW(g_module, path, MAX_PATH * 2);
+    std::wstring folder(path, len);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1) + widen(name);
+}
+
+std::string read_all(const std::wstring& path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    char chunk[65536];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0)
+        bytes.append(chunk, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+// The value of the script's first "<directive> <value>" line; "" for none.
+bool scripted(const char* directive, const std::wstring& value, std::string* found = nullptr)
+{
+    std::string script = read_all(beside_module(script_name));
+    std::string wanted = narrow(value);
+    size_t at = 0;
+    while (at < script.size()) {
+        size_t end = script.find('\n', at);
+        std::string line = script.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? script.size() : end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+            line.pop_back();
+        std::string prefix = std::string(directive);
+        if (line.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        std::string rest = line.size() > prefix.size() ? line.substr(prefix.size() + 1) : std::string();
+        if (found != nullptr) {
+            *found = rest;
+            return true;
+        }
+        if (lstrcmpiA(rest.c_str(), wanted.c_str()) == 0)
+            return true;
+    }
+    return false;
+}
+
+void journal(const std::string& line)
+{
+    HANDLE file = CreateFileW(beside_module(journal_name).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                              OPEN_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    std::string text = line + "\r\n";
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string hex(DWORD value)
+{
+    char text[16];
+    snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(value));
+    return text;
+}
+
+BOOL fail(DWORD error, const std::string& call)
+{
+    journal(call + "\t" + hex(error));
+    SetLastError(error);
+    return FALSE;
+}
+
+std::wstring windows_folder()
+{
+    wchar_t windows[MAX_PATH];
+    UINT len = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    return std::wstring(windows, len);
+}
+
+std::wstring inf_folder()
+{
+    return windows_folder() + L"\\inf\\";
+}
+
+std::wstring base_name(const std::wstring& path)
+{
+    return path.substr(path.find_last_of(L'\\') + 1);
+}
+
+// "oem<digits>.inf": the only names SetupCopyOEMInf publishes.
+bool published_name(const std::wstring& name)
+{
+    if (name.size() < 8 || _wcsnicmp(name.c_str(), L"oem", 3) != 0 || _wcsicmp(name.c_str() + name.size() - 4, L".inf"))
+        return false;
+    for (size_t i = 3; i < name.size() - 4; ++i) {
+        if (!iswdigit(name[i]))
+            return false;
+    }
+    return true;
+}
+
+std::wstring stem(const std::wstring& name)
+{
+    return name.substr(0, name.size() - 4);
+}
+
+// The package's folder in the store: "<inf name>_amd64_<oem name>".
+std::wstring store_folder(const std::wstring& published)
+{
+    std::wstring pattern = windows_folder() + file_repository + L"*_" + stem(published);
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW(pattern.c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE)
+        return std::wstring();
+    FindClose(listing);
+    return windows_folder() + file_repository + entry.cFileName + L"\\";
+}
+
+// The catalog an INF names, by the keys Windows reads.
+std::wstring named_catalog(const std::wstring& inf)
+{
+    UINT line = 0;
+    HINF handle = SetupOpenInfFileW(inf.c_str(), nullptr, INF_STYLE_WIN4, &line);
+    if (handle == INVALID_HANDLE_VALUE)
+        return std::wstring();
+    std::wstring out;
+    for (const wchar_t* key : {L"CatalogFile.NTamd64", L"CatalogFile.NT", L"CatalogFile"}) {
+        wchar_t value[MAX_PATH];
+        if (SetupGetLineTextW(nullptr, handle, L"Version", key, value, MAX_PATH, nullptr)) {
+            out = value;
+            break;
+        }
+    }
+    SetupCloseInfFile(handle);
+    return out;
+}
+
+// The published INF whose bytes are inf's; empty for none.
+std::wstring published_copy(const std::wstring& inf)
+{
+    std::string wanted = read_all(inf);
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW((inf_folder() + L"oem*.inf").c_str(), &entry);
+    std::wstring found;
+    if (listing == INVALID_HANDLE_VALUE)
+        return found;
+    do {
+        if (published_name(entry.cFileName) && read_all(inf_folder() + entry.cFileName) == wanted) {
+            found = entry.cFileName;
+            break;
+        }
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+    return found;
+}
+
+std::vector<std::wstring> multi_sz(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property)
+{
+    std::vector<std::wstring> out;
+    wchar_t value[4096] = {};
+    if (!SetupDiGetDeviceRegistryPropertyW(set, device, property, nullptr, reinterpret_cast<BYTE*>(value),
+                                           sizeof value - 4, nullptr))
+        return out;
+    for (const wchar_t* p = value; *p != L'\0'; p += wcslen(p) + 1)
+        out.push_back(p);
+    return out;
+}
+
+std::wstring driver_inf(HDEVINFO set, SP_DEVINFO_DATA* device)
+{
+    HKEY key = SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+    if (key == INVALID_HANDLE_VALUE)
+        return std::wstring();
+    wchar_t value[MAX_PATH] = L"";
+    DWORD size = sizeof value - 2;
+    DWORD type = 0;
+    std::wstring out;
+    if (RegQueryValueExW(key, L"InfPath", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
+        type == REG_SZ)
+        out = value;
+    RegCloseKey(key);
+    return out;
+}
+
+void set_driver_inf(HDEVINFO set, SP_DEVINFO_DATA* device, const std::wstring& name)
+{
+    HKEY key = SetupDiCreateDevRegKeyW(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, nullptr, nullptr);
+    if (key == INVALID_HANDLE_VALUE)
+        return;
+    if (name.empty())
+        RegDeleteValueW(key, L"InfPath");
+    else
+        RegSetValueExW(key, L"InfPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                       static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+std::wstring instance_id(HDEVINFO set, SP_DEVINFO_DATA* device)
+{
+    wchar_t id[200] = L"";
+    SetupDiGetDeviceInstanceIdW(set, device, id, 200, nullptr);
+    return id;
+}
+
+// Calls visit for every registered device: "A device does not need to be
+// present to be detected as using the .inf file" (SetupUninstallOEMInf).
+template <typename Visit>
+void for_each_device(DWORD flags, Visit visit)
+{
+    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | flags);
+    if (set == INVALID_HANDLE_VALUE)
+        return;
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i)
+        visit(set, &device);
+    SetupDiDestroyDeviceInfoList(set);
+}
+
+// Removes the published INF, its .pnf, its oem<n>.cat and its store folder.
+void remove_published(const std::wstring& name)
+{
+    DeleteFileW((inf_folder() + name).c_str());
+    DeleteFileW((inf_folder() + stem(name) + L".pnf").c_str());
+    DeleteFileW((windows_folder() + catalog_store + stem(name) + L".cat").c_str());
+    std::wstring folder = store_folder(name);
+    if (!folder.empty()) {
+        WIN32_FIND_DATAW entry;
+        HANDLE listing = FindFirstFileW((folder + L"*").c_str(), &entry);
+        if (listing != INVALID_HANDLE_VALUE) {
+            do {
+                DeleteFileW((folder + entry.cFileName).c_str());
+            } while (FindNextFileW(listing, &entry));
+            FindClose(listing);
+        }
+        RemoveDirectoryW(folder.c_str());
+    }
+}
+
+// SetupCopyOEMInfW (learn.microsoft.com/windows/win32/api/setupapi/nf-setupapi-setupcopyoeminfw):
+// copies the INF into %windir%\Inf under a name of the form oem<n>.inf and
+// installs the catalog the INF names with it; an INF already there keeps
+// its published name, and with SP_COPY_NOOVERWRITE the call fails with
+// ERROR_FILE_EXISTS, giving that name.  The flags are SP_COPY_DELETESOURCE,
+// SP_COPY_REPLACEONLY, SP_COPY_NOOVERWRITE and SP_COPY_OEMINF_CATALOG_ONLY.
+BOOL WINAPI copy_oem_inf(PCWSTR source, PCWSTR, DWORD, DWORD style, PWSTR destination, DWORD size, PDWORD needed,
+                         PWSTR* component)
+{
+    std::string call = "stage\t" + narrow(source ? base_name(source) : L"(null)") + "\t" + hex(style);
+    constexpr DWORD known = SP_COPY_DELETESOURCE | SP_COPY_REPLACEONLY | SP_COPY_NOOVERWRITE | SP_COPY_OEMINF_CATALOG_ONLY;
+    if (source == nullptr)
+        return fail(ERROR_INVALID_PARAMETER, call);
+    if (style & ~known)
+        return fail(ERROR_INVALID_FLAGS, call);
+    if (GetFileAttributesW(source) == INVALID_FILE_ATTRIBUTES)
+        return fail(ERROR_FILE_NOT_FOUND, call);
+    std::wstring name = published_copy(source);
+    bool exists = !name.empty();
+    if (!exists && (style & SP_COPY_REPLACEONLY))
+        return fail(ERROR_FILE_NOT_FOUND, call);
+    std::wstring catalog = named_catalog(source);
+    std::wstring source_folder = std::wstring(source).substr(0, std::wstring(source).find_last_of(L'\\') + 1);
+    if (!catalog.empty() && GetFileAttributesW((source_folder + catalog).c_str()) == INVALID_FILE_ATTRIBUTES)
+        return fail(0xE0000304, call);  // ERROR_INVALID_CATALOG_DATA
+    if (!exists) {
+        for (unsigned n = 0; name.empty() && n < 10000; ++n) {
+            std::wstring candidate = L"oem" + std::to_wstring(n) + L".inf";
+            if (CopyFileW(source, (inf_folder() + candidate).c_str(), TRUE))
+                name = candidate;
+        }
+        std::wstring store = windows_folder() + file_repository + base_name(source) + L"_amd64_" + stem(name) + L"\\";
+        CreateDirectoryW((windows_folder() + L"\\System32\\DriverStore").c_str(), nullptr);
+        CreateDirectoryW((windows_folder() + file_repository).c_str(), nullptr);
+        CreateDirectoryW(store.c_str(), nullptr);
+        CopyFileW(source, (store + base_name(source)).c_str(), FALSE);
+        if (!catalog.empty()) {
+            CreateDirectoryW((windows_folder() + L"\\System32\\CatRoot").c_str(), nullptr);
+            CreateDirectoryW((windows_folder() + catalog_store).c_str(), nullptr);
+            CopyFileW((source_folder + catalog).c_str(), (windows_folder() + catalog_store + stem(name) + L".cat").c_str(),
+                      FALSE);
+            CopyFileW((source_folder + catalog).c_str(), (store + catalog).c_str(), FALSE);
+        }
+    }
+    std::wstring full = inf_folder() + name;
+    if (needed != nullptr)
+        *needed = static_cast<DWORD>(full.size() + 1);
+    if (destination != nullptr) {
+        if (size <= full.size())
+            return fail(ERROR_INSUFFICIENT_BUFFER, call);
+        wcscpy(destination, full.c_str());
+        if (component != nullptr)
+            *component = destination + full.size() - name.size();
+    }
+    if (exists && (style & SP_COPY_NOOVERWRITE))
+        return fail(ERROR_FILE_EXISTS, call);
+    journal(call + "\t0x00000000\t" + narrow(name));
+    return TRUE;
+}
+
+// SetupUninstallOEMInfW (learn.microsoft.com/windows/win32/api/setupapi/nf-setupapi-setupuninstalloeminfw):
+// takes the file name, without path, of an .inf in the Windows Inf folder,
+// that SetupCopyOEMInf published; removes it, its .pnf and its catalog.
+// Without SUOI_FORCEDELETE an INF that any device was installed with,
+// present or not, is kept.
+BOOL WINAPI uninstall_oem_inf(PCWSTR name, DWORD flags, PVOID)
+{
+    std::string call = "uninstall\t" + narrow(name ? name : L"(null)") + "\t" + hex(flags);
+    if (name == nullptr || wcschr(name, L'\\') != nullptr || !published_name(name))
+        return fail(ERROR_INVALID_PARAMETER, call);
+    if (flags & ~static_cast<DWORD>(SUOI_FORCEDELETE))
+        return fail(ERROR_INVALID_FLAGS, call);
+    if (scripted("gone", name))
+        remove_published(name);
+    if (GetFileAttributesW((inf_folder() + name).c_str()) == INVALID_FILE_ATTRIBUTES)
+        return fail(ERROR_FILE_NOT_FOUND, call);
+    bool used = false;
+    for_each_device(0, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+        used = used || _wcsicmp(driver_inf(set, device).c_str(), name) == 0;
+    });
+    if (used && !(flags & SUOI_FORCEDELETE))
+        return fail(ERROR_INF_IN_USE_BY_DEVICES, call);
+    remove_published(name);
+    journal(call + "\t0x00000000");
+    return TRUE;
+}
+
+// SetupGetInfDriverStoreLocationW (learn.microsoft.com/windows/win32/api/setupapi/nf-setupapi-setupgetinfdriverstorelocationw):
+// the fully qualified name of the INF in the driver store that corresponds
+// to a given INF (name, optionally with path) in the system INF folder;
+// ERROR_INSUFFICIENT_BUFFER where ReturnBuffer is too small.
+BOOL WINAPI inf_driver_store_location(PCWSTR file, PSP_ALTPLATFORM_INFO, PCWSTR, PWSTR location, DWORD size,
+                                      PDWORD needed)
+{
+    if (file == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::wstring name = base_name(file);
+    std::wstring folder = published_name(name) ? store_folder(name) : std::wstring();
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = folder.empty() ? INVALID_HANDLE_VALUE : FindFirstFileW((folder + L"*.inf").c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    FindClose(listing);
+    std::wstring full = folder + entry.cFileName;
+    if (needed != nullptr)
+        *needed = static_cast<DWORD>(full.size() + 1);
+    if (location == nullptr || size <= full.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    wcscpy(location, full.c_str());
+    return TRUE;
+}
+
+// SetupSetNonInteractiveMode (learn.microsoft.com/windows/win32/api/setupapi/nf-setupapi-setupsetnoninteractivemode):
+// with it set, a setup step that would show a dialog fails instead.
+BOOL WINAPI set_non_interactive_mode(BOOL on)
+{
+    BOOL earlier = g_non_interactive;
+    if (on != g_non_interactive)
+        journal(std::string("silent\t") + (on ? "1" : "0"));
+    g_non_interactive = on;
+    return earlier;
+}
+
+BOOL WINAPI get_non_interactive_mode()
+{
+    return g_non_interactive;
+}
+
+// UpdateDriverForPlugAndPlayDevicesW (learn.microsoft.com/windows/win32/api/newdev/nf-newdev-updatedriverforplugandplaydevicesw):
+// installs the INF on the present devices whose hardware or compatible ID
+// is HardwareId (IDs compare without regard to case); ERROR_NO_SUCH_DEVINST
+// when none matches; ERROR_NO_MORE_ITEMS when the driver is not a better
+// match than the current one and INSTALLFLAG_FORCE is not set; FALSE when
+// INSTALLFLAG_NONINTERACTIVE is set and UI would be shown;
+// ERROR_INVALID_FLAGS for other flags; the package goes into the store.
+BOOL WINAPI update_driver(HWND, LPCWSTR hardware_id, LPCWSTR inf, DWORD flags, PBOOL reboot)
+{
+    std::string call = "update\t" + narrow(hardware_id ? hardware_id : L"(null)") + "\t" + hex(flags);
+    if (hardware_id == nullptr || inf == nullptr)
+        return fail(ERROR_INVALID_PARAMETER, call);
+    if (flags & ~static_cast<DWORD>(INSTALLFLAG_BITS))
+        return fail(ERROR_INVALID_FLAGS, call);
+    if (GetFileAttributesW(inf) == INVALID_FILE_ATTRIBUTES)
+        return fail(ERROR_FILE_NOT_FOUND, call);
+    std::wstring package = base_name(inf);
+    if (reboot != nullptr)
+        *reboot = FALSE;
+    bool matched = false;
+    for_each_device(DIGCF_PRESENT, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+        std::vector<std::wstring> ids = multi_sz(set, device, SPDRP_HARDWAREID);
+        std::vector<std::wstring> more = multi_sz(set, device, SPDRP_COMPATIBLEIDS);
+        ids.insert(ids.end(), more.begin(), more.end());
+        for (const std::wstring& id : ids)
+            matched = matched || _wcsicmp(id.c_str(), hardware_id) == 0;
+    });
+    if (!matched)
+        return fail(ERROR_NO_SUCH_DEVINST, call);
+    if (scripted("prompt", package) && ((flags & INSTALLFLAG_NONINTERACTIVE) || g_non_interactive))
+        return fail(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION, call);
+    wchar_t published[MAX_PATH];
+    if (!copy_oem_inf(inf, nullptr, SPOST_PATH, 0, published, MAX_PATH, nullptr, nullptr))
+        return fail(GetLastError(), call);
+    std::wstring staged = base_name(published);
+    std::string installed;
+    for_each_device(DIGCF_PRESENT, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+        std::vector<std::wstring> ids = multi_sz(set, device, SPDRP_HARDWAREID);
+        std::vector<std::wstring> more = multi_sz(set, device, SPDRP_COMPATIBLEIDS);
+        ids.insert(ids.end(), more.begin(), more.end());
+        bool match = false, better = false;
+        for (const std::wstring& id : ids) {
+            match = match || _wcsicmp(id.c_str(), hardware_id) == 0;
+            better = better || scripted("better", id);
+        }
+        if (!match)
+            return;
+        bool current = _wcsicmp(driver_inf(set, device).c_str(), staged.c_str()) == 0;
+        // Without the force flag only a better match replaces a driver.
+        if (!(flags & INSTALLFLAG_FORCE) && (current || better))
+            return;
+        set_driver_inf(set, device, staged);
+        installed += " " + narrow(instance_id(set, device));
+    });
+    if (installed.empty())
+        return fail(ERROR_NO_MORE_ITEMS, call);
+    if (scripted("reboot", package) && reboot != nullptr)
+        *reboot = TRUE;
+    journal(call + "\t0x00000000\t" + installed.substr(1));
+    return TRUE;
+}
+
+// DiUninstallDriverW (learn.microsoft.com/windows/win32/api/newdev/nf-newdev-diuninstalldriverw),
+// Windows 10 version 1703 and later: moves every device the package is
+// installed on to another matching driver, or the null driver, then removes
+// the package from the store unless DIURFLAG_NO_REMOVE_INF is given;
+// ERROR_FILE_NOT_FOUND when the INF path does not exist, ERROR_INVALID_FLAGS
+// for flags other than zero or DIURFLAG_NO_REMOVE_INF; sets NeedReboot.
+BOOL WINAPI uninstall_driver(HWND, LPCWSTR inf_path, DWORD flags, PBOOL reboot)
+{
+    std::string call = "remove\t" + narrow(inf_path ? base_name(inf_path) : L"(null)") + "\t" + hex(flags);
+    if (inf_path == nullptr)
+        return fail(ERROR_INVALID_PARAMETER, call);
+    if (flags & ~no_remove_inf)
+        return fail(ERROR_INVALID_FLAGS, call);
+    if (scripted("gone", base_name(inf_path)))
+        remove_published(base_name(inf_path));
+    if (GetFileAttributesW(inf_path) == INVALID_FILE_ATTRIBUTES)
+        return fail(ERROR_FILE_NOT_FOUND, call);
+    std::wstring name = base_name(inf_path);
+    // Only a package in the driver store is uninstalled: an inbox INF is not.
+    if (_wcsicmp((inf_folder() + name).c_str(), inf_path) != 0 || !published_name(name))
+        return fail(ERROR_INVALID_PARAMETER, call);
+    for_each_device(0, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+        if (_wcsicmp(driver_inf(set, device).c_str(), name.c_str()) == 0)
+            set_driver_inf(set, device, std::wstring());
+    });
+    if (!(flags & no_remove_inf))
+        remove_published(name);
+    if (reboot != nullptr)
+        *reboot = FALSE;
+    if (scripted("reboot", name) && reboot != nullptr)
+        *reboot = TRUE;
+    journal(call + "\t0x00000000");
+    return TRUE;
+}
+
+// RtlGetVersion (learn.microsoft.com/windows-hardware/drivers/ddi/wdm/nf-wdm-rtlgetversion):
+// the running version whatever the program's manifest says.  Windows 10
+// and 11 are 10.0; the builds of 1607, 1703, 2004 (19041) and 22H2 (22621).
+LONG WINAPI get_version(OSVERSIONINFOEXW* info)
+{
+    std::string release;
+    unsigned build = 22621;
+    if (scripted("version", L"", &release)) {
+        if (release == "1607")
+            build = 14393;
+        else if (release == "1703")
+            build = 15063;
+        else if (release == "19041")
+            build = 19041;
+    }
+    info->dwMajorVersion = 10;
+    info->dwMinorVersion = 0;
+    info->dwBuildNumber = build;
+    info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    info->wProductType = VER_NT_WORKSTATION;
+    info->wSuiteMask = VER_SUITE_SINGLEUSERTS;
+    return 0;
+}
+
+// Whether a dialog could be answered is the real window station's answer:
+// the tests run Tavenor on one nobody sees where they need to.
+bool window_station_visible()
+{
+    return someone_can_answer();
+}
+
+PlatformCalls bind()
+{
+    PlatformCalls calls = {};
+    calls.copy_oem_inf = copy_oem_inf;
+    calls.uninstall_oem_inf = uninstall_oem_inf;
+    calls.inf_driver_store_location = inf_driver_store_location;
+    calls.set_non_interactive_mode = set_non_interactive_mode;
+    calls.get_non_interactive_mode = get_non_interactive_mode;
+    calls.get_class_devs = SetupDiGetClassDevsW;
+    calls.enum_device_info = SetupDiEnumDeviceInfo;
+    calls.get_device_registry_property = SetupDiGetDeviceRegistryPropertyW;
+    calls.get_device_instance_id = SetupDiGetDeviceInstanceIdW;
+    calls.open_dev_reg_key = SetupDiOpenDevRegKey;
+    calls.destroy_device_info_list = SetupDiDestroyDeviceInfoList;
+    calls.update_driver = update_driver;
+    // DiUninstallDriver came with Windows 10 1703.
+    std::string release;
+    bool before_1703 = scripted("version", L"", &release) && release == "1607";
+    calls.uninstall_driver = before_1703 ? nullptr : uninstall_driver;
+    calls.get_version = get_version;
+    calls.system_windows_directory = GetSystemWindowsDirectoryW;
+    calls.window_station_visible = window_station_visible;
+    return calls;
+}
+
+} // namespace
+
+const PlatformCalls& platform()
+{
+    static const PlatformCalls calls = bind();
+    return calls;
+}
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        g_module = instance;
+    return TRUE;
+}
