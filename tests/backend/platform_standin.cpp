@@ -299,7 +299,8 @@ void remove_published(const std::wstring& name)
 // installs the catalog the INF names with it; an INF already there keeps
 // its published name, and with SP_COPY_NOOVERWRITE the call fails with
 // ERROR_FILE_EXISTS, giving that name.  The flags are SP_COPY_DELETESOURCE,
-// SP_COPY_REPLACEONLY, SP_COPY_NOOVERWRITE and SP_COPY_OEMINF_CATALOG_ONLY.
+// SP_COPY_REPLACEONLY, SP_COPY_NOOVERWRITE and SP_COPY_OEMINF_CATALOG_ONLY;
+// the page names no code for other bits, ERROR_INVALID_FLAGS is assumed.
 BOOL WINAPI copy_oem_inf(PCWSTR source, PCWSTR, DWORD, DWORD style, PWSTR destination, DWORD size, PDWORD needed,
                          PWSTR* component)
 {
@@ -358,7 +359,9 @@ BOOL WINAPI copy_oem_inf(PCWSTR source, PCWSTR, DWORD, DWORD style, PWSTR destin
 // takes the file name, without path, of an .inf in the Windows Inf folder,
 // that SetupCopyOEMInf published; removes it, its .pnf and its catalog.
 // Without SUOI_FORCEDELETE an INF that any device was installed with,
-// present or not, is kept.
+// present or not, is kept.  The page names no codes for a name that
+// SetupCopyOEMInf did not publish or for unknown flags: ERROR_INVALID_PARAMETER
+// and ERROR_INVALID_FLAGS are assumed; what matters is that they fail.
 BOOL WINAPI uninstall_oem_inf(PCWSTR name, DWORD flags, PVOID)
 {
     std::string call = "uninstall\t" + narrow(name ? name : L"(null)") + "\t" + hex(flags);
@@ -508,7 +511,8 @@ BOOL WINAPI uninstall_driver(HWND, LPCWSTR inf_path, DWORD flags, PBOOL reboot)
     if (GetFileAttributesW(inf_path) == INVALID_FILE_ATTRIBUTES)
         return fail(ERROR_FILE_NOT_FOUND, call);
     std::wstring name = base_name(inf_path);
-    // Only a package in the driver store is uninstalled: an inbox INF is not.
+    // The page speaks of driver packages in the driver store only; an inbox
+    // INF is refused here with an assumed ERROR_INVALID_PARAMETER.
     if (_wcsicmp((inf_folder() + name).c_str(), inf_path) != 0 || !published_name(name))
         return fail(ERROR_INVALID_PARAMETER, call);
     for_each_device(0, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
