@@ -10,8 +10,14 @@
 
 void set_log_callback(difx_log_callback callback, void* context);
 
+#if defined(__GNUC__)
+#define BACKEND_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
+#else
+#define BACKEND_PRINTF_FORMAT(fmt, first)
+#endif
+
 // One event (difx_log_*) with its Win32 error and a printf-style text.
-void report(DWORD event, DWORD error, const char* format, ...) __attribute__((format(printf, 3, 4)));
+void report(DWORD event, DWORD error, const char* format, ...) BACKEND_PRINTF_FORMAT(3, 4);
 
 // Reports error with what went wrong and for which path; returns error.
 DWORD fail(DWORD error, const char* what, const std::wstring& path);
