@@ -387,12 +387,19 @@ TEST_F(Backend, UninstallKeepsAPackageInUseUnlessForced)
         {"DiUninstallDriver asking for a reboot", "19041", true, 1},
         {"before 1703", "1607", false, 1},
     };
+    // A signed package: staging installs its catalog as oem<n>.cat, and the
+    // removal finds the package by its bytes and that catalog.
+    std::string text = package_inf("ROOT\\TAVENOR_TEST", "NTamd64", "CatalogFile = tavtest.cat\r\n");
+    add_package("tavtest.inf", text);
+    write_file(stage.folder + "\\pkg\\tavtest.cat", "the package's catalog");
     for (const RemovalCase& c : cases) {
         std::string version = std::string("version ") + c.version + "\n";
         make_device({"ROOT\\TAVENOR_TEST"});
         ASSERT_EQ(tavenor("/i pkg\\tavtest.inf", version).exit_code, 0u) << c.what;
-        ASSERT_EQ(staged_copies(packages[0]).size(), 1u) << c.what;
-        std::string published = staged_copies(packages[0]).front();
+        ASSERT_EQ(staged_copies(text).size(), 1u) << c.what;
+        std::string published = staged_copies(text).front();
+        std::string catalog = catalog_store() + published.substr(0, published.size() - 4) + ".cat";
+        EXPECT_EQ(read_file(catalog), "the package's catalog") << c.what;
         if (c.scripted_reboot)
             version += "reboot " + published + "\n";
 
@@ -400,15 +407,15 @@ TEST_F(Backend, UninstallKeepsAPackageInUseUnlessForced)
         EXPECT_EQ(kept.exit_code, 2u) << c.what;
         EXPECT_TRUE(has_line_starting(lines(kept), "LOG Event: 3, Error = 3758096957, ")) << c.what << shown(kept);
         EXPECT_EQ(lines(kept).back(), "Call DriverPackageUninstall failed: ERROR_INF_IN_USE_BY_DEVICES") << c.what;
-        EXPECT_EQ(staged_copies(packages[0]).size(), 1u) << c.what;
+        EXPECT_EQ(staged_copies(text).size(), 1u) << c.what;
         EXPECT_FALSE(device_driver().empty()) << c.what;
 
         DriveResult removed = tavenor("/u pkg\\tavtest.inf /f /d", version);
         EXPECT_EQ(removed.exit_code, c.exit_code) << c.what << shown(removed);
-        EXPECT_TRUE(staged_copies(packages[0]).empty()) << c.what;
+        EXPECT_TRUE(staged_copies(text).empty()) << c.what;
         EXPECT_EQ(device_driver().empty(), std::string(c.version) != "1607") << c.what;
         EXPECT_TRUE(has_line_starting(lines(removed), "LOG Event: 0, removed ")) << c.what;
-        EXPECT_FALSE(file_exists(catalog_store() + published.substr(0, published.size() - 4) + ".cat")) << c.what;
+        EXPECT_FALSE(file_exists(catalog)) << c.what;
 
         DriveResult second = tavenor("/u pkg\\tavtest.inf /f /d", version);
         EXPECT_EQ(second.exit_code, 2u) << c.what;
