@@ -54,12 +54,14 @@ def main():
         ("THIRD-PARTY-NOTICES.md", notices(source)),
         ("docs/setup-authors.md", read(os.path.join(docs, "setup-authors.md"))),
         ("docs/backend.md", read(os.path.join(docs, "backend.md"))),
-        ("installers/tavenor.nsi", read(os.path.join(source, "packaging", "installers", "tavenor.nsi"))),
         ("examples/pkg/example.inf", read(os.path.join(source, "examples", "pkg", "example.inf"))),
         ("rehearsal/TavenorRehearsal64.dll", read(os.path.join(bin_dir, "TavenorRehearsal64.dll"))),
         ("rehearsal/README.md", read(os.path.join(docs, "rehearsal-backend.md"))),
         ("rehearsal/difx-plan.txt", read(os.path.join(source, "examples", "difx-plan.txt"))),
     ]
+    installers = os.path.join(source, "packaging", "installers")
+    for name in sorted(os.listdir(installers)):
+        blobs.append(("installers/" + name, read(os.path.join(installers, name))))
     sums = "".join("%s  %s\n" % (hashlib.sha256(data).hexdigest(), name) for name, data in sorted(blobs))
     blobs.append(("SHA256SUMS", sums.encode()))
     root = "tavenor-%s-win-x64/" % version
