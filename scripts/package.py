@@ -177,6 +177,25 @@ def check_links(blobs):
         raise SystemExit("package: links in the zip that lead nowhere:\n  " + "\n  ".join(broken))
 
 
+def check_quotes(blobs):
+    """A code block that a document marks as quoting a shipped file
+    ("<!-- quote: <file> -->" on the line before it) must be a run of that
+    file's lines as they stand, so the docs cannot drift from the recipes."""
+    files = dict(blobs)
+    stale = []
+    for name, data in blobs:
+        if not name.endswith(".md"):
+            continue
+        text = data.decode("utf-8", "replace")
+        for quoted, block in re.findall(r"<!-- quote: (\S+) -->\n```[^\n]*\n(.*?)```", text, re.S):
+            lines = [line.rstrip("\r") for line in files.get(quoted, b"").decode("utf-8", "replace").split("\n")]
+            want = block.rstrip("\n").split("\n")
+            if not any(lines[i:i + len(want)] == want for i in range(len(lines))):
+                stale.append("%s quotes %s: %s..." % (name, quoted, want[0].strip()))
+    if stale:
+        raise SystemExit("package: quoted recipes that are not in their files:\n  " + "\n  ".join(stale))
+
+
 def exit_code_table(source):
     """The README's exit-code table, the one every other document points to."""
     text = read(os.path.join(source, "README.md")).decode()
@@ -221,6 +240,7 @@ def main():
     for name in sorted(os.listdir(installers)):
         blobs.append(("installers/" + name, read(os.path.join(installers, name))))
     check_links(blobs)
+    check_quotes(blobs)
     blobs.append(("tavenor.spdx.json", spdx(version, epoch, blobs)))
     sums = "".join("%s  %s\n" % (hashlib.sha256(data).hexdigest(), name) for name, data in sorted(blobs))
     blobs.append(("SHA256SUMS", sums.encode()))
