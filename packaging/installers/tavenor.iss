@@ -46,9 +46,9 @@ Source: "DifxApix64.dll";          DestDir: "{app}\driver"
 Source: "{#PkgDir}\*";             DestDir: "{app}\driver\pkg"; Flags: recursesubdirs
 ; The same files once more for the install before the files are copied:
 ; extracted to {tmp} only (dontcopy), which setup deletes when it ends.
-Source: "Tavenor.exe";             Flags: dontcopy
-Source: "DifxApix64.dll";          Flags: dontcopy
-Source: "{#PkgDir}\{#Inf}";        Flags: dontcopy
+Source: "Tavenor.exe";             DestDir: "{tmp}"; Flags: dontcopy
+Source: "DifxApix64.dll";          DestDir: "{tmp}"; Flags: dontcopy
+Source: "{#PkgDir}\{#Inf}";        DestDir: "{tmp}"; Flags: dontcopy
 ; List every other file of your package here with Flags: dontcopy too
 ; (.sys, .cat, ...): ExtractTemporaryFile takes one name at a time.
 
