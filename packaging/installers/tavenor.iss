@@ -1,0 +1,118 @@
+; Inno Setup 6.3 (or later) recipe: installs a driver package with Tavenor and removes it
+; again on uninstall.  Debian has no Inno Setup, so this script is not built
+; by the test suite: it was checked line by line against Inno Setup 6's
+; documentation ([Setup] ArchitecturesAllowed and
+; ArchitecturesInstallIn64BitMode, [Files] flags, the PrepareToInstall,
+; NeedRestart, CurUninstallStepChanged and
+; UninstallNeedRestart event functions, Abort, ExtractTemporaryFile, Exec,
+; SuppressibleMsgBox, and Setup's exit codes).
+;
+; Compile it in the unzipped release folder (iscc installers\tavenor.iss);
+; the package is the example's, change PkgDir and Inf to yours.
+;
+; What the setup reports:
+;   Tavenor 0      setup ends 0
+;   Tavenor 1      setup ends 0 and asks for a restart (at the screen; with
+;                  /NORESTART or silently none).  Inno Setup has no exit code
+;                  for "restart needed": a deployment that must learn it runs
+;                  tavenor-run.cmd instead (3010).
+;   anything else  the driver is installed before any file is copied, so a
+;                  failure stops setup at "Preparing to Install" with nothing
+;                  installed: exit code 7.  A package that was staged is
+;                  taken out of the store again first.
+;   Uninstall: 0 and 1 remove the files (1 asks for a restart); any other
+;   code stops the uninstaller before it deletes a file, so Tavenor.exe and
+;   the INF stay for a retry.
+
+#define PkgDir "examples\pkg"
+#define Inf "example.inf"
+
+[Setup]
+AppName=My driver
+AppVersion=1.0
+DefaultDirName={autopf}\My driver
+SourceDir=..
+OutputDir=installers
+OutputBaseFilename=mydriver-setup
+PrivilegesRequired=admin
+; A 64-bit Tavenor on 64-bit Windows only (x64, or ARM64 with x64 emulation),
+; installed to the 64-bit Program Files.
+ArchitecturesAllowed=x64compatible
+ArchitecturesInstallIn64BitMode=x64compatible
+
+[Files]
+Source: "Tavenor.exe";             DestDir: "{app}\driver"
+Source: "DifxApix64.dll";          DestDir: "{app}\driver"
+Source: "{#PkgDir}\*";             DestDir: "{app}\driver\pkg"; Flags: recursesubdirs
+; The same files once more for the install before the files are copied:
+; extracted to {tmp} only (dontcopy), which setup deletes when it ends.
+Source: "Tavenor.exe";             DestDir: "{tmp}"; Flags: dontcopy
+Source: "DifxApix64.dll";          DestDir: "{tmp}"; Flags: dontcopy
+Source: "{#PkgDir}\{#Inf}";        DestDir: "{tmp}"; Flags: dontcopy
+; List every other file of your package here with Flags: dontcopy too
+; (.sys, .cat, ...): ExtractTemporaryFile takes one name at a time.
+
+[Code]
+var
+  DriverNeedsRestart: Boolean;
+  RemovalNeedsRestart: Boolean;
+
+function RunTavenor(const Folder, Args: String): Integer;
+begin
+  if not Exec(Folder + '\Tavenor.exe', Args, Folder, SW_HIDE, ewWaitUntilTerminated, Result) then
+    Result := -1;
+end;
+
+// Runs before any file is installed: a failure returned here ends setup with
+// exit code 7 and nothing installed.
+function PrepareToInstall(var NeedsRestart: Boolean): String;
+var
+  Code: Integer;
+  Inf: String;
+begin
+  Result := '';
+  ExtractTemporaryFile('Tavenor.exe');
+  ExtractTemporaryFile('DifxApix64.dll');
+  ExtractTemporaryFile('{#Inf}');
+  Inf := ExpandConstant('{tmp}\{#Inf}');
+  Code := RunTavenor(ExpandConstant('{tmp}'), '/i "' + Inf + '" /s');
+  case Code of
+    0: ;
+    1: DriverNeedsRestart := True;
+  else
+    begin
+      // A package that was staged before the failure leaves the store again.
+      RunTavenor(ExpandConstant('{tmp}'), '/u "' + Inf + '" /s');
+      Result := 'The driver could not be installed (code ' + IntToStr(Code) + ').';
+    end;
+  end;
+end;
+
+function NeedRestart(): Boolean;
+begin
+  Result := DriverNeedsRestart;
+end;
+
+// usUninstall comes before the uninstaller deletes anything; Abort there
+// ends it with the files in place.
+procedure CurUninstallStepChanged(CurUninstallStep: TUninstallStep);
+var
+  Code: Integer;
+begin
+  if CurUninstallStep <> usUninstall then
+    Exit;
+  Code := RunTavenor(ExpandConstant('{app}\driver'), '/u "' + ExpandConstant('{app}\driver\pkg\{#Inf}') + '" /s');
+  if Code = 1 then
+    RemovalNeedsRestart := True
+  else if Code <> 0 then
+  begin
+    SuppressibleMsgBox('The driver could not be removed (code ' + IntToStr(Code) + '); nothing was deleted.',
+                       mbError, MB_OK, IDOK);
+    Abort;
+  end;
+end;
+
+function UninstallNeedRestart(): Boolean;
+begin
+  Result := RemovalNeedsRestart;
+end;
