@@ -16,14 +16,15 @@ constexpr size_t prefix_max = 35;
 // A line's text grows at most threefold from an 8-bit code page to UTF-8.
 constexpr size_t line_buffer_size = prefix_max + 3 * trace_line_max + 3;
 
-// Processes that find the file full at the same time move it once: they
-// take turns through a mutex named after the path.  A turn never waits
-// longer than this.
-constexpr DWORD roll_wait_ms = 10000;
+// Processes writing one file take turns through a mutex named after its
+// path: handles opened for appending alone do not keep two writers' lines
+// apart everywhere (under Wine lines of two processes were lost and cut).
+// A turn never waits longer than this; past it the line is written anyway.
+constexpr DWORD turn_wait_ms = 10000;
 
 SRWLOCK g_log_lock = SRWLOCK_INIT;
 HANDLE g_log = INVALID_HANDLE_VALUE;
-HANDLE g_roll_mutex = nullptr;
+HANDLE g_turn_mutex = nullptr;
 char g_path[path_buffer_size];
 char g_older_path[path_buffer_size];
 
@@ -47,7 +48,7 @@ HANDLE open_for_append(const char* path)
 }
 
 // A mutex name of the path, letter case aside.
-void roll_mutex_name(const char* path, char* out, size_t capacity)
+void turn_mutex_name(const char* path, char* out, size_t capacity)
 {
     unsigned long long hash = 14695981039346656037ull;
     for (const char* p = path; *p != '\0'; ++p) {
@@ -63,19 +64,16 @@ bool fits(HANDLE file, size_t more)
     return GetFileSizeEx(file, &size) && static_cast<uint64_t>(size.QuadPart) + more <= trace_log_max_bytes;
 }
 
-// Makes room for a line of len bytes: when the file would pass its bound,
-// the first process to see it moves it to the older generation and every
-// process goes on in the new file.  A handle on a file someone else moved
-// away finds it full too and only reopens.  0 when the log is lost.
+// Makes room for a line of len bytes, in this process's turn: when the file
+// would pass its bound it moves to the older generation and a new file is
+// started.  A handle on a file that another run moved away finds it full
+// too and only reopens the path.  0 when the log is lost.
 int make_room(size_t len)
 {
     if (fits(g_log, len))
         return 1;
 
-    DWORD waited = g_roll_mutex != nullptr ? WaitForSingleObject(g_roll_mutex, roll_wait_ms) : WAIT_FAILED;
-    bool locked = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
     const char* failed = nullptr;
-    DWORD error = 0;
     HANDLE current = open_for_append(g_path);
     if (current != INVALID_HANDLE_VALUE && !fits(current, len)) {
         CloseHandle(current);
@@ -85,21 +83,32 @@ int make_room(size_t len)
         else
             failed = "could not be moved to its older generation";
     }
-    if (current == INVALID_HANDLE_VALUE) {
-        error = GetLastError();
-        if (failed == nullptr)
-            failed = "could not be opened again";
-    }
-    if (locked)
-        ReleaseMutex(g_roll_mutex);
-
+    DWORD error = current == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     CloseHandle(g_log);
     g_log = current;
     if (current == INVALID_HANDLE_VALUE) {
-        report(failed, error);
+        report(failed != nullptr ? failed : "could not be opened again", error);
         return 0;
     }
     return 1;
+}
+
+// Writes one whole line in this process's turn; 0 when the log is lost.
+int append_line(const char* line, size_t len)
+{
+    DWORD waited = g_turn_mutex != nullptr ? WaitForSingleObject(g_turn_mutex, turn_wait_ms) : WAIT_FAILED;
+    bool turn = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    int result = make_room(len);
+    if (result) {
+        DWORD written = 0;
+        if (!WriteFile(g_log, line, static_cast<DWORD>(len), &written, nullptr) || written != len) {
+            report("could not be written", GetLastError());
+            result = 0;
+        }
+    }
+    if (turn)
+        ReleaseMutex(g_turn_mutex);
+    return result;
 }
 
 // The line's text in UTF-8 into out (capacity bytes); its length.
@@ -124,9 +133,9 @@ void close_log()
     if (g_log != INVALID_HANDLE_VALUE)
         CloseHandle(g_log);
     g_log = INVALID_HANDLE_VALUE;
-    if (g_roll_mutex != nullptr)
-        CloseHandle(g_roll_mutex);
-    g_roll_mutex = nullptr;
+    if (g_turn_mutex != nullptr)
+        CloseHandle(g_turn_mutex);
+    g_turn_mutex = nullptr;
 }
 
 } // namespace
@@ -146,8 +155,8 @@ int trace_log_open(const char* path)
             report("could not be opened", GetLastError());
         } else {
             char name[64];
-            roll_mutex_name(g_path, name, sizeof name);
-            g_roll_mutex = CreateMutexA(nullptr, FALSE, name);
+            turn_mutex_name(g_path, name, sizeof name);
+            g_turn_mutex = CreateMutexA(nullptr, FALSE, name);
             result = 1;
         }
     } else {
@@ -188,11 +197,7 @@ void trace_log_write(const char* text, size_t len)
         line[n++] = '\r';
         line[n++] = '\n';
 
-        DWORD written = 0;
-        if (!make_room(n))
-            break;
-        if (!WriteFile(g_log, line, static_cast<DWORD>(n), &written, nullptr) || written != n) {
-            report("could not be written", GetLastError());
+        if (!append_line(line, n)) {
             close_log();
             break;
         }
