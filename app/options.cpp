@@ -35,6 +35,14 @@ int copy_field(char* field, size_t capacity, const char* text, size_t len)
     return 1;
 }
 
+// The word after a switch that takes one.  A batch variable that expands to
+// nothing leaves the switch without its word, and the next switch would be
+// taken for it: no INF path, device ID or log path begins with '/' or '-'.
+bool is_operand(const char* token)
+{
+    return token[0] != '\0' && token[0] != '/' && token[0] != '-';
+}
+
 // A folder pattern names folders in the store itself: a separator or ".."
 // would list one folder and open another.
 bool is_store_folder_pattern(const char* pattern, size_t len)
@@ -54,7 +62,7 @@ int take_clean_argument(CommandOptions* options, const char* argument)
 {
     const char* colon = strchr(argument, ':');
     const char* dev_id = colon == nullptr ? argument : colon + 1;
-    if (is_blank(dev_id))
+    if (is_blank(dev_id) || !is_operand(dev_id))
         return 0;
     if (colon != nullptr) {
         size_t pattern_len = static_cast<size_t>(colon - argument);
@@ -69,14 +77,6 @@ int take_clean_argument(CommandOptions* options, const char* argument)
 int take_path_argument(char* field, size_t capacity, const char* argument)
 {
     return copy_field(field, capacity, argument, strlen(argument)) && resolve_beside_program(field, capacity);
-}
-
-// The word after a switch that takes one.  A batch variable that expands to
-// nothing leaves the switch without its word, and the next switch would be
-// taken for it: no INF path, device ID or log path begins with '/' or '-'.
-bool is_operand(const char* token)
-{
-    return token[0] != '\0' && token[0] != '/' && token[0] != '-';
 }
 
 } // namespace

@@ -123,6 +123,7 @@ const char* const refused_cases[] = {
     "/u -f",
     "/c \"\" /d",
     "/c /d",
+    "/c mydrv*:-d",
     "/i x.inf /l",
     "/i x.inf /l \"\" /d",
     "/i x.inf /l /d",
