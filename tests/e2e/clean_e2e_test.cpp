@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -152,21 +151,6 @@ TEST_F(CleanEndToEnd, AnEmptyOperandBeforeASwitchCallsNothing)
         EXPECT_TRUE(read_journal(stage).empty()) << tail << ": the library was called";
         EXPECT_EQ(tree_snapshot(store), snapshot) << tail;
     }
-}
-
-TEST_F(CleanEndToEnd, SubfoldersLeftOutOfTheCopyAreTraced)
-{
-    std::string store = system_dir() + "\\DriverStore\\FileRepository";
-    fill_store(store);
-    make_dirs(store + "\\usbcam_1\\amd64");
-    Stage stage = make_stage(test_name(), Library::full);
-    DriveResult r = run(stage, "/d /c usbcam_1:" + device_id);
-    EXPECT_EQ(r.exit_code, 0u);
-    bool paired = false;
-    std::vector<std::string> lines = trace_lines(r, &paired);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(),
-                         "Subfolder " + store + "\\usbcam_1\\amd64 left out of the copy"),
-              1);
 }
 
 } // namespace
