@@ -81,6 +81,16 @@ TEST(LogFile, HoldsWhatDebugTracesWithoutChangingWhatTheMonitorsGet)
     EXPECT_EQ(text.back(), exit_0);
 }
 
+TEST(LogFile, ARunThatCannotBindTheLibraryEndsItsLogToo)
+{
+    Stage stage = make_stage(test_name(), Library::none);
+    EXPECT_EQ(run(stage, "/i x.inf /l run.log").exit_code, 4u);
+    std::vector<LogLine> lines = read_log(read_file(stage.folder + "\\run.log"));
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[4].text, "Load library failed, make sure DifxApix64.dll is in the same directory");
+    EXPECT_EQ(lines[5].text, std::string("Exit code 4: ") + exit_code_meaning(4));
+}
+
 TEST(LogFile, TwoRunsAppendingAtOnceWriteWholeLines)
 {
     // A burst of long lines without a pause: 32 library log events in each
