@@ -1,6 +1,7 @@
 // Reading the tokens as switches into CommandOptions.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "app/command_options.h"
@@ -9,8 +10,8 @@
 // 0 when the command line is to be refused; options is then not to be used.
 int parse_options(const char* tokens, CommandOptions* options);
 
-// Makes a relative INF path in path (target_size bytes) absolute against
-// the program's own folder; an absolute path is left as it is.  Returns 1,
-// or 0 when the program's folder is unknown, the path is drive-relative
+// Makes a relative path in path (capacity bytes) absolute against the
+// program's own folder; an absolute path is left as it is.  Returns 1, or 0
+// when the program's folder is unknown, the path is drive-relative
 // ("D:x.inf") or the result would not fit, leaving path unchanged.
-int resolve_beside_program(char* path);
+int resolve_beside_program(char* path, size_t capacity);

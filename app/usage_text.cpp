@@ -5,7 +5,7 @@
 namespace {
 
 constexpr const char* usage_pieces[] = {
-    "USAGE: Tavenor [/i <inf filename>] [/u <inf filename>] [/c <DEVID>] [/s] [/n] [/f] [/d]\n",
+    "USAGE: Tavenor [/i <inf filename>] [/u <inf filename>] [/c <DEVID>] [/s] [/n] [/f] [/d] [/l <log file>]\n",
     "\nOptions:\n",
     "/c : Clean drivers with specified DEVID\n",
     "/i : Install driver package. can not be used together with /u.\n",
@@ -15,6 +15,7 @@ constexpr const char* usage_pieces[] = {
     "/f : Force to install the driver even if the new driver is not\n",
     "     better than the old one, or Force to uninstall driver and its files.\n",
     "/d : Debug mode, with message traced out\n",
+    "/l : Log every step, the run's start and its exit code to the file\n",
 };
 
 } // namespace

@@ -287,8 +287,13 @@ int copy_folder_files(const char* source, const char* destination)
 
     int result = 1;
     do {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            // The copy is flat: an uninstall from it lacks whatever a
+            // subfolder holds, which the trace must show.
+            if (!is_dot_or_dot_dot(entry.cFileName))
+                TRACE_STEP("Subfolder %s\\%s left out of the copy", source, entry.cFileName);
             continue;
+        }
         char source_path[path_buffer_size];
         char target_path[path_buffer_size];
         target_path[0] = '\0';

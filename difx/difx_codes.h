@@ -3,6 +3,7 @@
 // the log callback's event numbers.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 // Flag bits of the flag word.
@@ -27,3 +28,10 @@ constexpr uint32_t difx_log_success = 0;
 constexpr uint32_t difx_log_info = 1;
 constexpr uint32_t difx_log_warning = 2;
 constexpr uint32_t difx_log_error = 3;
+
+// The context Tavenor registers with the log callback is its options record,
+// and a library may read it: the operation's flag word at one offset, the
+// INF path or device ID (NUL-terminated text) at the other.  The record
+// keeps these where they are; fields added later go after the existing ones.
+constexpr size_t difx_context_flags_offset = 4;
+constexpr size_t difx_context_target_offset = 12;

@@ -384,10 +384,10 @@ __declspec(dllexport) void WINAPI DIFXAPISetLogCallbackA(difx_log_callback callb
     g_callback = callback;
     g_context = context;
     // The caller hands its options record as context; its target field
-    // (at offset 12) shows which record it was.
+    // shows which record it was.
     char target[1024] = "";
     if (context != nullptr) {
-        const char* text = static_cast<const char*>(context) + 12;
+        const char* text = static_cast<const char*>(context) + difx_context_target_offset;
         size_t len = strnlen(text, sizeof target - 1);
         memcpy(target, text, len);
         target[len] = '\0';

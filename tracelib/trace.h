@@ -1,5 +1,5 @@
 // Trace output: every line goes to the debugger output and, when it runs,
-// to the Corvane viewer window.  Any thread may trace; nothing is kept
+// to the Corvane viewer window, and to the /l log file when one is open.  Any thread may trace; nothing is kept
 // between calls except the trace level and the time the viewer's sends have
 // taken so far (the viewer gets 5 s of a process's time in all).
 #pragma once
@@ -12,9 +12,15 @@
 #define TRACE_PRINTF_FORMAT(fmt, first)
 #endif
 
-// Non-zero when /d was given: gates every trace line of the operations (the
-// command-line echo is the one line traced without it).
+// Non-zero when /d or /l was given: gates every trace line of the
+// operations (the command-line echo is the one line traced without it).
 extern int32_t g_debug_trace;
+
+// Where lines go: the monitors (debugger output and viewer window) for /d,
+// the log file for /l.  Monitors only until the command line is read.
+constexpr int32_t trace_to_monitors = 1;
+constexpr int32_t trace_to_log = 2;
+extern int32_t g_trace_channels;
 
 // Traces one step of an operation while /d is given.  The arguments are
 // evaluated only then, so a result code is named only on a traced run and

@@ -1,6 +1,7 @@
 #include "tracelib/trace.h"
 
 int32_t g_debug_trace = 0;
+int32_t g_trace_channels = trace_to_monitors;
 
 namespace {
 int32_t trace_level = 1;

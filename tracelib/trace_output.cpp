@@ -1,6 +1,7 @@
 // Delivery of trace lines to the debugger output and the viewer window.
 #include "tracelib/trace.h"
 #include "tracelib/trace_format.h"
+#include "tracelib/trace_log.h"
 #include "tracelib/viewer_channel.h"
 
 #include <windows.h>
@@ -27,11 +28,18 @@ constexpr LONG64 viewer_budget_ms = 5000;
 // Milliseconds the viewer's sends have taken so far; any thread may trace.
 volatile LONG64 g_viewer_spent_ms = 0;
 
-// Sends the line to the viewer if one is running and the budget allows,
-// then writes it to the debugger output as two strings: the line and a line
-// feed.  viewer holds the line's len bytes followed by room for two more.
+// Appends the line to the log when it takes lines; for the monitors, sends
+// it to the viewer if one is running and the budget allows, then writes it
+// to the debugger output as two strings: the line and a line feed.  viewer
+// holds the line's len bytes followed by room for two more.
 void deliver_line(char* viewer, size_t len)
 {
+    int32_t channels = g_trace_channels;
+    if (channels & trace_to_log)
+        trace_log_write(viewer, len);
+    if ((channels & trace_to_monitors) == 0)
+        return;
+
     viewer[len] = '\n';
     viewer[len + 1] = '\0';
 

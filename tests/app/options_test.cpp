@@ -56,7 +56,6 @@ const AcceptedCase accepted_cases[] = {
     {"/I D:/x.inf /D", 1, 0, false, "D:/x.inf", "*.*", 1},
     {"/i \\pkg\\x.inf", 1, 0, true, "\\pkg\\x.inf", "*.*", 0},
     {"/i pkg/x.inf", 1, 0, true, "pkg/x.inf", "*.*", 0},
-    {"/i /s", 1, 0, true, "/s", "*.*", 0},
     {"/dump /i x.inf /f /f", 1, 0x4, true, "x.inf", "*.*", 1},
     {"/c PCI\\VEN_1234", 3, 0, false, "PCI\\VEN_1234", "*.*", 0},
     {"/c mydrv*:PCI\\VEN_1234", 3, 0, false, "PCI\\VEN_1234", "mydrv*", 0},
@@ -65,6 +64,7 @@ const AcceptedCase accepted_cases[] = {
     {"/c X /s /n /f /d", 3, 0x14, false, "X", "*.*", 1},
     {"/i 'D:\\My Drivers\\x.inf'", 1, 0, false, "D:\\My Drivers\\x.inf", "*.*", 0},
     {"/c 1234567890123456789012345678901:X", 3, 0, false, "X", "1234567890123456789012345678901", 0},
+    {"/c oem.*:X", 3, 0, false, "X", "oem.*", 0},
 };
 
 class AcceptedTable : public testing::TestWithParam<AcceptedCase> {};
@@ -117,6 +117,18 @@ const char* const refused_cases[] = {
     "/i 'x.inf",
     // A folder pattern of 32 characters does not fit its 32 bytes.
     "/c 12345678901234567890123456789012:X",
+    // An operand that is missing, empty or a switch: an empty batch variable
+    // must not make the next switch the INF path, device ID or log path.
+    "/i /s",
+    "/c \"\" -d",
+    "/c mydrv*:-d",
+    "/i x.inf /l",
+    "/i x.inf /l /d",
+    "/i x.inf /l a.log /l b.log",
+    // A folder pattern names store folders: no separators, no way up.
+    "/c sub\\*:X",
+    "/c a/b:X",
+    "/c ..:X",
 };
 
 class RefusedTable : public testing::TestWithParam<const char*> {};
@@ -165,6 +177,21 @@ TEST(Parser, ArgumentOver1023CharactersIsRefused)
     EXPECT_EQ(parse_options(longer.data(), &options), 0);
 }
 
+TEST(Parser, LogPathIsPlacedBesideTheProgramAndLeavesRoomForItsOlderGeneration)
+{
+    ParseResult relative = parse("/LOG logs\\run.log /i x.inf");
+    ASSERT_EQ(relative.ok, 1);
+    EXPECT_EQ(std::string(relative.options.log_path), program_dir() + "logs\\run.log");
+    EXPECT_EQ(std::string(parse("/i x.inf").options.log_path), "");
+
+    // The name and its ".1" must fit a path buffer: 1021 characters do.
+    std::string fits = "D:\\" + std::string(1018, 'l');
+    ParseResult longest = parse("/i x.inf /l " + fits);
+    ASSERT_EQ(longest.ok, 1);
+    EXPECT_EQ(std::string(longest.options.log_path), fits);
+    EXPECT_EQ(parse("/i x.inf /l " + fits + "l").ok, 0);
+}
+
 TEST(ProgramPath, CutPathIsNotUsed)
 {
     char path[1024];
@@ -178,11 +205,11 @@ TEST(ProgramPath, CutPathIsNotUsed)
 TEST(ProgramPath, ResolveLeavesAbsolutePathsAndMendsRelativeOnes)
 {
     char path[target_size] = "\\\\srv\\x.inf";
-    EXPECT_EQ(resolve_beside_program(path), 1);
+    EXPECT_EQ(resolve_beside_program(path, sizeof path), 1);
     EXPECT_STREQ(path, "\\\\srv\\x.inf");
 
     strcpy(path, "\\pkg\\x.inf");
-    EXPECT_EQ(resolve_beside_program(path), 1);
+    EXPECT_EQ(resolve_beside_program(path, sizeof path), 1);
     EXPECT_EQ(std::string(path), program_dir() + "\\pkg\\x.inf");  // doubled backslash, as intended
 }
 

@@ -85,19 +85,20 @@ struct UninstallCase {
     uint32_t result;
 };
 
-// caller flags, uninstall results, calls and pauses, result
+// caller flags, uninstall results, calls and pauses, result.  A repair
+// keeps the silent flag of the uninstall and leaves its DELETE_FILES out.
 const UninstallCase uninstall_cases[] = {
     {0x20, {0}, "U22 P", 0},
     {0x20, {5}, "U22", 5},
     {0x20, {3}, "U22", 3},
     {0x20, {183}, "U22", 183},
-    {0x20, {2, 0}, "U22 I21 P U22 P", 0},
-    {0x20, {2, 183}, "U22 I21 P U22", 183},
-    {0x20, {2, 2, 0}, "U22 I21 P U22 I21 P U22 P", 0},
-    {0x20, {2, 2, 5}, "U22 I21 P U22 I21 P U22", 5},
-    {0x20, {2, 2, 2}, "U22 I21 P U22 I21 P U22 I21 P", 2},
-    {0x04, {2, 0}, "U26 I5 P U26 P", 0},
-    {0x36, {2, 2, 2}, "U36 I37 P U36 I37 P U36 I37 P", 2},
+    {0x20, {2, 0}, "U22 I3 P U22 P", 0},
+    {0x20, {2, 183}, "U22 I3 P U22", 183},
+    {0x20, {2, 2, 0}, "U22 I3 P U22 I3 P U22 P", 0},
+    {0x20, {2, 2, 5}, "U22 I3 P U22 I3 P U22", 5},
+    {0x20, {2, 2, 2}, "U22 I3 P U22 I3 P U22 I3 P", 2},
+    {0x04, {2, 0}, "U26 I7 P U26 P", 0},
+    {0x36, {2, 2, 2}, "U36 I17 P U36 I17 P U36 I17 P", 2},
 };
 
 TEST_F(Procedures, UninstallCallTable)

@@ -133,4 +133,24 @@ TEST_F(CleanEndToEnd, NoStoreAtAll)
     EXPECT_TRUE(journal_calls(read_journal(stage)).empty());
 }
 
+// A batch variable that expands to nothing must not make the next switch
+// the device ID: "/d" is in every INF that names a download URL.
+TEST_F(CleanEndToEnd, AnEmptyOperandBeforeASwitchCallsNothing)
+{
+    std::string store = system_dir() + "\\DriverStore\\FileRepository";
+    make_dirs(store + "\\vendor_1");
+    write_file(store + "\\vendor_1\\vendor.inf",
+               "[Strings]\r\nSupport = \"https://example.com/drivers/download\"\r\nSilent = \"/s\"\r\n");
+    std::string snapshot = tree_snapshot(store);
+    const char* tails[] = {"/c \"\" /d", "/c \"\" /s", "/i \"\" /s"};
+    for (const char* tail : tails) {
+        Stage stage = make_stage(test_name(), Library::full);
+        DriveResult r = run(stage, tail);
+        EXPECT_EQ(r.exit_code, 3u) << tail;
+        EXPECT_EQ(r.usage_boxes, 1) << tail;
+        EXPECT_TRUE(read_journal(stage).empty()) << tail << ": the library was called";
+        EXPECT_EQ(tree_snapshot(store), snapshot) << tail;
+    }
+}
+
 } // namespace

@@ -46,6 +46,8 @@ TEST(FrontEnd, RefusedCommandLinesShowTheUsageBox)
         {"511 characters", "/c " + std::string(508, 'x')},
         {"5000 characters", "/i " + std::string(4997, 'x')},
         {"folder pattern of 32 characters", "/c " + std::string(32, 'p') + ":ID"},
+        {"folder pattern leading out of the store", "/c ..\\*:ID"},
+        {"log path empty", "/i x.inf /l \"\" /s"},
     };
     Stage stage = make_stage(test_name(), Library::full);
     for (const UsageCase& c : cases) {

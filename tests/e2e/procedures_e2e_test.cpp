@@ -42,7 +42,7 @@ TEST(ProceduresEndToEnd, CallsFlagsAndRealPauses)
         {"uninstall asks for a reboot", "/u x.inf /f", "uninstall 0+reboot\n", 1, {"uninstall 26"}, {true}},
         {"uninstall fails", "/u x.inf", "uninstall 5\n", 2, {"uninstall 22"}, {false}},
         {"uninstall repairs a missing file", "/u x.inf /s", "uninstall 2 0\ninstall 0\n", 0,
-         {"uninstall 22", "install 23", "uninstall 22"}, {false, true, true}},
+         {"uninstall 22", "install 3", "uninstall 22"}, {false, true, true}},
         {"install succeeds", "/i x.inf", "", 0, {"preinstall 0", "install 0", "install 1"}, {false, true, true}},
         {"install asks for a reboot", "/i x.inf /s", "install 0+reboot 0\n", 1,
          {"preinstall 2", "install 2", "install 3"}, {false, true, true}},

@@ -7,6 +7,7 @@
 
 #include "app/command_options.h"
 #include "app/options.h"
+#include "base/path_kind.h"
 #include "base/program_path.h"
 #include "app/tokens.h"
 
@@ -93,6 +94,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         bool network = options.target[0] == '\\' && options.target[1] == '\\';
         if ((options.operation == 1 || options.operation == 2) && !drive_root && !network)
             abort();  // every INF path is absolute after the parse
+        // The log path fits with its older generation's suffix and is
+        // absolute, or there is none.
+        if (memchr(options.log_path, '\0', sizeof options.log_path) == nullptr)
+            abort();
+        if (options.log_path[0] != '\0' && !is_absolute_path(options.log_path))
+            abort();
+        // No switch is ever taken for a word.
+        if (options.target[0] == '/' || options.target[0] == '-' || strstr(options.folder_pattern, "..") != nullptr)
+            abort();
     }
     free(buffer);
     return 0;
