@@ -1,4 +1,4 @@
-// Corvane: the trace viewer.  Its top-level window, titled "Corvane By
+// Corvane: the trace viewer's window.  Its top-level window, titled "Corvane By
 // Ledrik", receives Tavenor's trace lines as WM_COPYDATA messages tagged
 // 'CRVN', and it captures the debugger output of the session (and of the
 // machine when elevated).  It lists every line with its time and source in
@@ -11,7 +11,8 @@
 // A sender waits while its message is handled, so the handler only copies
 // the bytes (at most message_bytes_max of them) into a queue and returns;
 // the list and the log file are brought up to date afterwards, from a
-// posted message.
+// posted message.  The capture of the debugger output, the log's writer,
+// the single-instance claim and the intake rules are units of their own.
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
@@ -24,6 +25,11 @@
 
 #include "base/window_station.h"
 #include "tracelib/viewer_channel.h"
+#include "viewer/capture.h"
+#include "viewer/intake.h"
+#include "viewer/line.h"
+#include "viewer/log_writer.h"
+#include "viewer/single_instance.h"
 #include "viewer/trace_store.h"
 
 namespace {
@@ -35,15 +41,6 @@ constexpr UINT capture_message = WM_APP + 2;
 // did not keep up).
 constexpr UINT log_failed_message = WM_APP + 3;
 
-// The log goes to disk at most this long after a line was written: often
-// enough that a machine that stops loses almost nothing, seldom enough that
-// a burst of lines is not one disk flush per line.
-constexpr UINT flush_interval_ms = 250;
-// Bytes handed to the writer and not yet written: past this the disk (a
-// stalled share, say) does not keep up, which is said like a failed write.
-constexpr size_t log_queue_max = 32u * 1024 * 1024;
-// How long a closing viewer waits for its writer to finish the file.
-constexpr DWORD writer_end_ms = 10000;
 // A filter is applied this long after its text last changed, not per key.
 constexpr UINT filter_delay_ms = 200;
 constexpr UINT_PTR filter_timer = 2;
@@ -51,26 +48,6 @@ constexpr UINT_PTR filter_timer = 2;
 // costs one redraw per interval, not one per line.
 constexpr UINT refresh_interval_ms = 50;
 constexpr UINT_PTR refresh_timer = 3;
-
-// A debugger-output line that repeats a window message of this long ago is
-// the same line of the same run, seen on its second channel.
-constexpr ULONGLONG same_line_ms = 2000;
-constexpr size_t recent_max = 1024;
-
-// The shared debug-output buffer: the writer's process id, then its text.
-constexpr DWORD debug_buffer_size = 4096;
-
-// A second start hands the running viewer its log file's path in a
-// message with this tag ('CRVL').
-constexpr ULONG_PTR log_file_tag = 0x4352564C;
-
-// One message's share: any process on the desktop can send, and a trace
-// line is at most 4 KiB.  Bytes past these are cut, and the cut is said.
-constexpr DWORD message_bytes_max = 64 * 1024;
-constexpr int message_rows_max = 1000;
-
-// Where a line came from, as the log file names it.
-constexpr char window_source[] = "window message";
 
 // Controls and commands; a button, its menu item and its key share an id.
 enum ControlId {
@@ -89,35 +66,6 @@ enum ControlId {
     id_save,
     id_find_box,
     id_exit,
-};
-
-struct Line {
-    SYSTEMTIME time;
-    std::string source;  // "window message", or "<process id> <image name>"
-    std::string text;
-    bool failure = false;  // shown as a failure whatever its text
-};
-
-// A process seen through the debugger output: watched until it ends, when
-// a line with its exit code follows its lines.
-struct Watched {
-    DWORD id;
-    std::string name;
-    HANDLE process;
-    HANDLE wait;
-};
-
-// The log file's writer: a thread of its own writes the bytes the window's
-// thread hands it and puts them on disk, so that a slow disk or share never
-// keeps a sender waiting.  Each file has its own writer.
-struct LogWriter {
-    HANDLE file;
-    HANDLE thread;
-    HANDLE wake;  // auto-reset: bytes queued, or the end asked for
-    CRITICAL_SECTION lock;  // guards what follows
-    std::string queued;
-    bool stop;
-    bool failed;  // said once; nothing more is written
 };
 
 struct Viewer {
@@ -140,16 +88,7 @@ struct Viewer {
     bool drain_posted = false;
     LogWriter* log = nullptr;
     bool log_failed = false;  // a log write failed: said in the list, and in the exit code
-    // Debugger output and process ends, from the capture threads and the
-    // thread pool: queued under the lock, brought in by the window's thread.
-    CRITICAL_SECTION lock;
-    std::vector<Line> captured;
-    volatile LONG capture_posted = 0;
-    std::vector<Watched> watched;
-    // Window messages of the last moments, so that a run seen on both
-    // channels (Tavenor sends each line to both) is shown once.
-    std::vector<std::pair<ULONGLONG, std::string>> recent;
-    HANDLE stop = nullptr;
+    RecentLines recent;       // window messages of the last moments
 };
 
 Viewer g_viewer;
@@ -159,51 +98,6 @@ std::string stamp(const SYSTEMTIME& t)
     char text[32];
     snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
     return text;
-}
-
-// All of bytes, or false with the reason in the last error: a write that
-// takes only part (a disk filling up) goes on with the rest, which then
-// fails with the disk's own error.
-bool write_all(HANDLE file, const std::string& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr))
-            return false;
-        if (written == 0) {
-            SetLastError(ERROR_WRITE_FAULT);
-            return false;
-        }
-        done += written;
-    }
-    return true;
-}
-
-// The rows of a received text: split at line feeds, a closing line feed
-// adding no row.
-std::vector<std::string> rows_of(const std::string& text)
-{
-    std::vector<std::string> rows;
-    size_t start = 0;
-    for (;;) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            size_t length = text.size() - start;
-            if (length > 0 && text.back() == '\r')
-                --length;
-            rows.push_back(text.substr(start, length));
-            break;
-        }
-        size_t length = end - start;
-        if (length > 0 && text[end - 1] == '\r')
-            --length;
-        rows.push_back(text.substr(start, length));
-        start = end + 1;
-    }
-    if (rows.size() > 1 && rows.back().empty())
-        rows.pop_back();
-    return rows;
 }
 
 // Sizes are given for 96 dots per inch and scaled to the window's monitor.
@@ -303,109 +197,8 @@ void report_log_write_failure(DWORD error)
     else
         snprintf(note, sizeof note, "[Corvane] writing the log file failed (error %lu): later lines are not in it",
                  static_cast<unsigned long>(error));
-    Line line;
-    GetLocalTime(&line.time);
-    line.source = "Corvane";
-    line.text = note;
-    line.failure = true;
-    show(line);
+    show(own_line(note, true));
     refresh_list();
-}
-
-// Writer thread: the first failure ends the writing, and the window hears of it.
-void writer_failed(LogWriter* writer, DWORD error)
-{
-    EnterCriticalSection(&writer->lock);
-    bool first = !writer->failed;
-    writer->failed = true;
-    writer->queued.clear();
-    LeaveCriticalSection(&writer->lock);
-    if (first)
-        PostMessageA(g_viewer.window, log_failed_message, error, 0);
-}
-
-DWORD WINAPI write_log(void* parameter)
-{
-    LogWriter* writer = static_cast<LogWriter*>(parameter);
-    bool dirty = false;  // written, not yet on disk
-    ULONGLONG written_at = 0;
-    for (;;) {
-        DWORD wait = INFINITE;
-        if (dirty) {
-            ULONGLONG since = GetTickCount64() - written_at;
-            wait = since >= flush_interval_ms ? 0 : static_cast<DWORD>(flush_interval_ms - since);
-        }
-        WaitForSingleObject(writer->wake, wait);
-        std::string bytes;
-        EnterCriticalSection(&writer->lock);
-        bytes.swap(writer->queued);
-        bool stop = writer->stop;
-        bool failed = writer->failed;
-        LeaveCriticalSection(&writer->lock);
-        if (!failed && !bytes.empty()) {
-            if (!write_all(writer->file, bytes)) {
-                writer_failed(writer, GetLastError());
-                failed = true;
-            } else if (!dirty) {
-                dirty = true;
-                written_at = GetTickCount64();
-            }
-        }
-        if (dirty && (stop || GetTickCount64() - written_at >= flush_interval_ms)) {
-            dirty = false;
-            if (!failed && !FlushFileBuffers(writer->file))
-                writer_failed(writer, GetLastError());
-        }
-        if (stop)
-            return 0;
-    }
-}
-
-// A writer for file, which it then owns; nullptr (the file closed) when no
-// thread can be had.
-LogWriter* start_writer(HANDLE file)
-{
-    LogWriter* writer = new LogWriter{file, nullptr, nullptr, {}, std::string(), false, false};
-    InitializeCriticalSection(&writer->lock);
-    writer->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (writer->wake != nullptr)
-        writer->thread = CreateThread(nullptr, 0, write_log, writer, 0, nullptr);
-    if (writer->thread != nullptr)
-        return writer;
-    if (writer->wake != nullptr)
-        CloseHandle(writer->wake);
-    DeleteCriticalSection(&writer->lock);
-    CloseHandle(file);
-    delete writer;
-    return nullptr;
-}
-
-// Lets the writer write what it was given, put it on disk and end; then
-// closes the file.  A writer stuck on its disk past writer_end_ms is left to
-// the process's end, with its file, and counts as a failure.
-void stop_writer()
-{
-    LogWriter* writer = g_viewer.log;
-    if (writer == nullptr)
-        return;
-    g_viewer.log = nullptr;
-    EnterCriticalSection(&writer->lock);
-    writer->stop = true;
-    LeaveCriticalSection(&writer->lock);
-    SetEvent(writer->wake);
-    // The exit code tells of a failure even when its note comes too late
-    // for the list.
-    if (WaitForSingleObject(writer->thread, writer_end_ms) != WAIT_OBJECT_0) {
-        g_viewer.log_failed = true;
-        return;
-    }
-    if (writer->failed)
-        g_viewer.log_failed = true;
-    CloseHandle(writer->thread);
-    CloseHandle(writer->wake);
-    CloseHandle(writer->file);
-    DeleteCriticalSection(&writer->lock);
-    delete writer;
 }
 
 // The log file: per row its time stamp, its source and its text, CR LF
@@ -420,16 +213,7 @@ void log_batch(const std::vector<Line>& batch)
         for (const std::string& row : rows_of(line.text))
             bytes += stamp(line.time) + "\t" + line.source + "\t" + row + "\r\n";
     }
-    EnterCriticalSection(&writer->lock);
-    bool taken = !writer->failed && writer->queued.size() + bytes.size() <= log_queue_max;
-    bool behind = !writer->failed && !taken;
-    if (taken)
-        writer->queued += bytes;
-    LeaveCriticalSection(&writer->lock);
-    if (taken)
-        SetEvent(writer->wake);
-    else if (behind)
-        writer_failed(writer, 0);
+    writer_queue(writer, bytes);
 }
 
 void drain()
@@ -446,6 +230,18 @@ void drain()
     }
     for (const Line& line : batch)
         show(line);
+}
+
+// Debugger output and process ends, the copies of window messages left out.
+void take_captured()
+{
+    ULONGLONG now = GetTickCount64();
+    for (Line& line : capture_take()) {
+        if (line.source != window_source && seen_as_window_line(g_viewer.recent, now, line.text))
+            continue;
+        g_viewer.pending.push_back(std::move(line));
+    }
+    drain();
 }
 
 // The rows the list shows (only the selected ones, when asked), as the log
@@ -766,217 +562,18 @@ HACCEL make_keys()
     return CreateAcceleratorTableA(keys, static_cast<int>(sizeof keys / sizeof keys[0]));
 }
 
-// The first message_bytes_max bytes and message_rows_max rows of a message,
-// and a note of what was cut.
-std::string capped_text(const char* bytes, DWORD size)
+// Writer thread: the log failed; the window says so.
+void log_failed(DWORD error)
 {
-    DWORD kept = size < message_bytes_max ? size : message_bytes_max;
-    int rows = 0;
-    for (DWORD i = 0; i < kept; ++i) {
-        if (bytes[i] == '\n' && ++rows == message_rows_max) {
-            kept = i;
-            break;
-        }
-    }
-    std::string text(bytes, kept);
-    if (kept < size) {
-        char note[64];
-        snprintf(note, sizeof note, "\n[Corvane] %lu more bytes of this message cut",
-                 static_cast<unsigned long>(size - kept));
-        text += note;
-    }
-    return text;
+    PostMessageA(g_viewer.window, log_failed_message, error, 0);
 }
 
-std::string without_line_ends(std::string text)
+// Ends the log file's writing, a failure counting in the exit code.
+void close_log()
 {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return text;
-}
-
-void remember_window_line(const std::string& text)
-{
-    ULONGLONG now = GetTickCount64();
-    std::vector<std::pair<ULONGLONG, std::string>>& recent = g_viewer.recent;
-    while (!recent.empty() && (now - recent.front().first > same_line_ms || recent.size() >= recent_max))
-        recent.erase(recent.begin());
-    recent.emplace_back(now, without_line_ends(text));
-}
-
-// True for a debugger-output line that a window message brought just before.
-bool seen_as_window_line(const std::string& text)
-{
-    ULONGLONG now = GetTickCount64();
-    for (auto it = g_viewer.recent.begin(); it != g_viewer.recent.end(); ++it) {
-        if (now - it->first <= same_line_ms && it->second == text) {
-            g_viewer.recent.erase(it);
-            return true;
-        }
-    }
-    return false;
-}
-
-// From any thread: a line for the window's thread to bring in.
-void queue_captured(Line line)
-{
-    EnterCriticalSection(&g_viewer.lock);
-    g_viewer.captured.push_back(std::move(line));
-    LeaveCriticalSection(&g_viewer.lock);
-    if (InterlockedExchange(&g_viewer.capture_posted, 1) == 0)
-        PostMessageA(g_viewer.window, capture_message, 0, 0);
-}
-
-void take_captured()
-{
-    InterlockedExchange(&g_viewer.capture_posted, 0);
-    std::vector<Line> batch;
-    EnterCriticalSection(&g_viewer.lock);
-    batch.swap(g_viewer.captured);
-    LeaveCriticalSection(&g_viewer.lock);
-    for (Line& line : batch) {
-        if (line.source != window_source && seen_as_window_line(line.text))
-            continue;
-        g_viewer.pending.push_back(std::move(line));
-    }
-    drain();
-}
-
-// What Tavenor's exit codes mean.
-const char* tavenor_outcome(DWORD code)
-{
-    static const char* const meanings[] = {"success", "success, a reboot is needed", "the operation failed",
-                                           "usage error: the command line was refused",
-                                           "DifxApix64.dll could not be loaded or lacks an entry point"};
-    return code < sizeof meanings / sizeof meanings[0] ? meanings[code] : nullptr;
-}
-
-// Thread pool: a watched process ended.
-VOID CALLBACK process_ended(void* parameter, BOOLEAN)
-{
-    DWORD id = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(parameter));
-    Line line;
-    GetLocalTime(&line.time);
-    DWORD code = 0;
-    EnterCriticalSection(&g_viewer.lock);
-    for (const Watched& watched : g_viewer.watched) {
-        if (watched.id == id) {
-            GetExitCodeProcess(watched.process, &code);
-            line.source = std::to_string(id) + " " + watched.name;
-            const char* meaning = lstrcmpiA(watched.name.c_str(), "Tavenor.exe") == 0 ? tavenor_outcome(code) : nullptr;
-            char text[160];
-            snprintf(text, sizeof text, "ended with exit code %lu%s%s", static_cast<unsigned long>(code),
-                     meaning ? ": " : "", meaning ? meaning : "");
-            line.text = text;
-            line.failure = meaning != nullptr && code >= 2;
-        }
-    }
-    LeaveCriticalSection(&g_viewer.lock);
-    if (!line.text.empty())
-        queue_captured(std::move(line));
-}
-
-// The name of a process writing debugger output, watched from its first
-// line on so that its end is shown.
-std::string writer_name(DWORD id)
-{
-    EnterCriticalSection(&g_viewer.lock);
-    for (const Watched& watched : g_viewer.watched) {
-        if (watched.id == id) {
-            std::string name = watched.name;
-            LeaveCriticalSection(&g_viewer.lock);
-            return name;
-        }
-    }
-    LeaveCriticalSection(&g_viewer.lock);
-    Watched watched = {id, "?", nullptr, nullptr};
-    watched.process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-    if (watched.process != nullptr) {
-        char path[MAX_PATH];
-        DWORD len = sizeof path;
-        if (QueryFullProcessImageNameA(watched.process, 0, path, &len)) {
-            std::string full(path, len);
-            watched.name = full.substr(full.find_last_of('\\') + 1);
-        }
-    }
-    EnterCriticalSection(&g_viewer.lock);
-    if (watched.process != nullptr &&
-        !RegisterWaitForSingleObject(&watched.wait, watched.process, process_ended,
-                                     reinterpret_cast<void*>(static_cast<ULONG_PTR>(id)), INFINITE,
-                                     WT_EXECUTEONLYONCE))
-        watched.wait = nullptr;
-    g_viewer.watched.push_back(watched);
-    LeaveCriticalSection(&g_viewer.lock);
-    return watched.name;
-}
-
-// One debugger-output channel: the shared buffer under the names with this
-// prefix ("" for this session, "Global\\" for the machine, which takes an
-// elevated viewer).  Opened before the window appears, so that a program
-// started once the window is seen finds the buffer; read by a thread of its
-// own until the viewer ends.
-struct Channel {
-    const char* prefix;
-    HANDLE buffer_ready;
-    HANDLE data_ready;
-    HANDLE mapping;
-    const char* view;
-    bool taken;  // another monitor has the channel
-};
-
-void open_channel(Channel* channel)
-{
-    const std::string prefix = channel->prefix;
-    channel->buffer_ready = CreateEventA(nullptr, FALSE, FALSE, (prefix + "DBWIN_BUFFER_READY").c_str());
-    channel->taken = channel->buffer_ready != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
-    channel->data_ready = CreateEventA(nullptr, FALSE, FALSE, (prefix + "DBWIN_DATA_READY").c_str());
-    channel->mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, debug_buffer_size,
-                                          (prefix + "DBWIN_BUFFER").c_str());
-    channel->view = channel->mapping != nullptr
-                        ? static_cast<const char*>(MapViewOfFile(channel->mapping, FILE_MAP_READ, 0, 0, 0))
-                        : nullptr;
-}
-
-void close_channel(Channel* channel)
-{
-    if (channel->view != nullptr)
-        UnmapViewOfFile(channel->view);
-    for (HANDLE handle : {channel->mapping, channel->data_ready, channel->buffer_ready}) {
-        if (handle != nullptr)
-            CloseHandle(handle);
-    }
-}
-
-// Ends when the viewer does, or at once when the channel cannot be had.
-DWORD WINAPI capture_debug_output(void* parameter)
-{
-    const Channel& channel = *static_cast<const Channel*>(parameter);
-    if (!channel.taken && channel.data_ready != nullptr && channel.view != nullptr) {
-        HANDLE waits[2] = {channel.data_ready, g_viewer.stop};
-        for (;;) {
-            SetEvent(channel.buffer_ready);
-            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
-                break;
-            DWORD id = 0;
-            memcpy(&id, channel.view, sizeof id);
-            const char* text = channel.view + sizeof id;
-            Line line;
-            GetLocalTime(&line.time);
-            line.text = without_line_ends(std::string(text, strnlen(text, debug_buffer_size - sizeof id)));
-            // The line feed a writer sends after each line adds nothing.
-            if (line.text.empty())
-                continue;
-            line.source = std::to_string(id) + " " + writer_name(id);
-            queue_captured(std::move(line));
-        }
-    } else if (channel.taken && channel.prefix[0] == '\0') {
-        Line note;
-        GetLocalTime(&note.time);
-        note.source = "Corvane";
-        note.text = "another debugger-output monitor is running: debugger output goes to it, not here";
-        queue_captured(std::move(note));
-    }
-    return 0;
+    if (g_viewer.log != nullptr && !stop_writer(g_viewer.log))
+        g_viewer.log_failed = true;
+    g_viewer.log = nullptr;
 }
 
 // Appends from now on to the file at path (an empty path: no file).
@@ -989,10 +586,10 @@ bool open_log(const std::string& path)
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    LogWriter* writer = start_writer(file);
+    LogWriter* writer = start_writer(file, log_failed);
     if (writer == nullptr)
         return false;
-    stop_writer();
+    close_log();
     g_viewer.log = writer;
     g_viewer.log_path = path;
     if (g_viewer.status != nullptr)
@@ -1043,7 +640,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         line.source = window_source;
         if (data->cbData > 0 && data->lpData != nullptr)
             line.text = capped_text(static_cast<const char*>(data->lpData), data->cbData);
-        remember_window_line(line.text);
+        remember_window_line(g_viewer.recent, GetTickCount64(), line.text);
         g_viewer.pending.push_back(std::move(line));
         if (!g_viewer.drain_posted) {
             g_viewer.drain_posted = true;
@@ -1137,7 +734,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     }
     case WM_CLOSE:
         drain();
-        stop_writer();
+        close_log();
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:
@@ -1149,62 +746,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
-// "/log <file>", the file name quoted when it holds blanks.
-std::string log_option(const char* tail)
-{
-    while (*tail == ' ')
-        ++tail;
-    if (!((tail[0] == '/' || tail[0] == '-') && (tail[1] == 'l' || tail[1] == 'L')))
-        return std::string();
-    tail += 2;
-    while (*tail != '\0' && *tail != ' ')
-        ++tail;  // rest of the switch word
-    while (*tail == ' ')
-        ++tail;
-    std::string path;
-    if (*tail == '"') {
-        const char* end = strchr(tail + 1, '"');
-        path.assign(tail + 1, end ? static_cast<size_t>(end - tail - 1) : strlen(tail + 1));
-    } else {
-        path = tail;
-        while (!path.empty() && path.back() == ' ')
-            path.pop_back();
-    }
-    return path;
-}
-
 } // namespace
-
-// A viewer already running gets the log file and is brought to the front;
-// true when there is one.  A start that races another waits for its window.
-bool hand_over_to_running(const std::string& log_path, bool* log_taken)
-{
-    HANDLE first = CreateMutexA(nullptr, FALSE, "Local\\CorvaneViewer");
-    bool another = first != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
-    // The mutex stays open for this process's life when it is the first.
-    if (!another)
-        return false;
-    CloseHandle(first);
-    HWND running = nullptr;
-    for (int i = 0; i < 250 && running == nullptr; ++i) {
-        running = FindWindowA(window_class, trace_viewer_title);
-        if (running == nullptr)
-            Sleep(20);
-    }
-    *log_taken = true;
-    if (running == nullptr)
-        return true;
-    if (!log_path.empty()) {
-        COPYDATASTRUCT data = {log_file_tag, static_cast<DWORD>(log_path.size()), const_cast<char*>(log_path.data())};
-        DWORD_PTR answer = 0;
-        *log_taken = SendMessageTimeoutA(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
-                                         SMTO_ABORTIFHUNG, 5000, &answer) != 0 &&
-                     answer != 0;
-    }
-    ShowWindow(running, SW_RESTORE);
-    SetForegroundWindow(running);
-    return true;
-}
 
 void report_log_failure(const std::string& log_path)
 {
@@ -1217,7 +759,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
 {
     std::string log_path = log_option(tail ? tail : "");
     bool log_taken = false;
-    if (hand_over_to_running(log_path, &log_taken)) {
+    if (hand_over_to_running(window_class, log_path, &log_taken)) {
         if (log_taken)
             return 0;
         report_log_failure(log_path);
@@ -1229,8 +771,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
     }
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    InitializeCriticalSection(&g_viewer.lock);
-    g_viewer.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
     WNDCLASSA wc = {};
     wc.lpfnWndProc = window_proc;
@@ -1242,16 +782,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
     RegisterClassA(&wc);
     // The debugger output of this session and, when elevated, of the
     // machine (runs started as SYSTEM by a deployment agent).
-    Channel channels[] = {{"", nullptr, nullptr, nullptr, nullptr, false},
-                          {"Global\\", nullptr, nullptr, nullptr, nullptr, false}};
-    for (Channel& channel : channels)
-        open_channel(&channel);
+    capture_open();
     HACCEL keys = make_keys();
     g_viewer.window = CreateWindowExA(0, window_class, trace_viewer_title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                       CW_USEDEFAULT, 900, 560, nullptr, make_menu(), instance, nullptr);
     if (g_viewer.window == nullptr) {
-        for (Channel& channel : channels)
-            close_channel(&channel);
+        capture_stop();
         return 1;
     }
     // Created at 96 DPI's size; a window on a scaled monitor grows to match.
@@ -1259,9 +795,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
         SetWindowPos(g_viewer.window, nullptr, 0, 0, scaled(900), scaled(560), SWP_NOMOVE | SWP_NOZORDER);
     ShowWindow(g_viewer.window, show);
 
-    HANDLE capture_threads[2] = {};
-    for (int i = 0; i < 2; ++i)
-        capture_threads[i] = CreateThread(nullptr, 0, capture_debug_output, &channels[i], 0, nullptr);
+    capture_start(g_viewer.window, capture_message);
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
@@ -1274,22 +808,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
         DestroyAcceleratorTable(keys);
     if (g_viewer.font != nullptr)
         DeleteObject(g_viewer.font);
-    SetEvent(g_viewer.stop);
-    for (HANDLE thread : capture_threads) {
-        if (thread != nullptr) {
-            WaitForSingleObject(thread, 5000);
-            CloseHandle(thread);
-        }
-    }
-    for (Channel& channel : channels)
-        close_channel(&channel);
-    for (const Watched& watched : g_viewer.watched) {
-        if (watched.wait != nullptr)
-            UnregisterWaitEx(watched.wait, INVALID_HANDLE_VALUE);
-        if (watched.process != nullptr)
-            CloseHandle(watched.process);
-    }
-    CloseHandle(g_viewer.stop);
-    stop_writer();
+    capture_stop();
+    close_log();
     return g_viewer.log_failed ? 2 : 0;
 }

@@ -1,0 +1,30 @@
+// The log file's writer: a thread of its own writes the bytes the window's
+// thread hands it and puts them on disk, so that a slow disk or share never
+// keeps a sender waiting.  Each file has its own writer.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+struct LogWriter;
+
+// A writer for file, which it then owns; nullptr (the file closed) when no
+// thread can be had.  Its first failure is told to failed, on the writer's
+// thread or the caller's (the error, 0 when the disk did not keep up).
+using WriterFailed = void (*)(DWORD error);
+LogWriter* start_writer(HANDLE file, WriterFailed failed);
+
+// Hands bytes to the writer; past what it may hold, the disk counts as not
+// keeping up.
+void writer_queue(LogWriter* writer, const std::string& bytes);
+
+// Lets the writer write what it was given, put it on disk and end; then
+// closes the file.  False when anything failed, or the writer was still
+// stuck on its disk after a while (it is then left to the process's end).
+bool stop_writer(LogWriter* writer);
+
+// All of bytes, or false with the reason in the last error: a write that
+// takes only part (a disk filling up) goes on with the rest, which then
+// fails with the disk's own error.
+bool write_all(HANDLE file, const std::string& bytes);
