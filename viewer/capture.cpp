@@ -46,6 +46,7 @@ struct Capture {
     std::vector<Line> captured;
     volatile LONG posted = 0;
     std::vector<Watched> watched;
+    Joiner joiner;  // pieces of lines, per process
 };
 
 Capture g_capture;
@@ -60,7 +61,8 @@ void queue_captured(Line line)
         PostMessageA(g_capture.window, g_capture.message, 0, 0);
 }
 
-// Thread pool: a watched process ended.
+// Thread pool: a watched process ended; the last line it left without a
+// line feed comes before its end.
 VOID CALLBACK process_ended(void* parameter, BOOLEAN)
 {
     DWORD id = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(parameter));
@@ -68,6 +70,8 @@ VOID CALLBACK process_ended(void* parameter, BOOLEAN)
     GetLocalTime(&line.time);
     DWORD code = 0;
     EnterCriticalSection(&g_capture.lock);
+    Line rest = line;
+    rest.text = as_utf8(join_rest(g_capture.joiner, id));
     for (const Watched& watched : g_capture.watched) {
         if (watched.id == id) {
             GetExitCodeProcess(watched.process, &code);
@@ -81,6 +85,9 @@ VOID CALLBACK process_ended(void* parameter, BOOLEAN)
         }
     }
     LeaveCriticalSection(&g_capture.lock);
+    rest.source = line.source;
+    if (!rest.text.empty())
+        queue_captured(std::move(rest));
     if (!line.text.empty())
         queue_captured(std::move(line));
 }
@@ -155,14 +162,19 @@ DWORD WINAPI capture_debug_output(void* parameter)
             DWORD id = 0;
             memcpy(&id, channel.view, sizeof id);
             const char* text = channel.view + sizeof id;
+            std::string piece(text, strnlen(text, debug_buffer_size - sizeof id));
+            EnterCriticalSection(&g_capture.lock);
+            std::vector<std::string> rows = join_piece(g_capture.joiner, id, piece);
+            LeaveCriticalSection(&g_capture.lock);
+            if (rows.empty())
+                continue;
             Line line;
             GetLocalTime(&line.time);
-            line.text = without_line_ends(std::string(text, strnlen(text, debug_buffer_size - sizeof id)));
-            // The line feed a writer sends after each line adds nothing.
-            if (line.text.empty())
-                continue;
             line.source = std::to_string(id) + " " + writer_name(id);
-            queue_captured(std::move(line));
+            for (const std::string& row : rows) {
+                line.text = as_utf8(row);
+                queue_captured(line);
+            }
         }
     } else if (channel.taken && channel.prefix[0] == '\0') {
         queue_captured(own_line("another debugger-output monitor is running: debugger output goes to it, not here",
@@ -172,6 +184,30 @@ DWORD WINAPI capture_debug_output(void* parameter)
 }
 
 } // namespace
+
+std::string as_utf8(const std::string& text)
+{
+    if (is_utf8(text))
+        return text;
+    // The process itself runs in UTF-8, so CP_ACP would name that: the
+    // system's own ANSI code page is the locale's.
+    DWORD code_page = 0;
+    if (GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                       reinterpret_cast<char*>(&code_page), sizeof code_page / sizeof(char)) == 0 ||
+        code_page == 0 || code_page == CP_UTF8)
+        code_page = 1252;
+    int wide = MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (wide <= 0)
+        return text;
+    std::wstring characters(static_cast<size_t>(wide), L'\0');
+    MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), &characters[0], wide);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, characters.data(), wide, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return text;
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, characters.data(), wide, &utf8[0], bytes, nullptr, nullptr);
+    return utf8;
+}
 
 void capture_open()
 {

@@ -19,3 +19,8 @@ void capture_start(HWND window, UINT message);
 std::vector<Line> capture_take();
 // Ends the reading threads and the watches on processes.
 void capture_stop();
+
+// Received text as UTF-8: text that is not UTF-8 was written in the
+// writer's ANSI code page (a program built without a UTF-8 manifest), taken
+// to be the system's.
+std::string as_utf8(const std::string& text);

@@ -20,12 +20,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
-#include "base/window_station.h"
 #include "tracelib/viewer_channel.h"
 #include "viewer/capture.h"
+#include "viewer/commands.h"
 #include "viewer/intake.h"
 #include "viewer/line.h"
 #include "viewer/log_writer.h"
@@ -48,24 +49,21 @@ constexpr UINT_PTR filter_timer = 2;
 // costs one redraw per interval, not one per line.
 constexpr UINT refresh_interval_ms = 50;
 constexpr UINT_PTR refresh_timer = 3;
+// A window message's row waits this long for its debugger-output copy
+// (which names the process) before it is logged without it; the copy
+// follows the message at once, so this is only reached without one.
+constexpr DWORD copy_wait_ms = 1000;
+constexpr UINT_PTR log_timer = 4;
 
-// Controls and commands; a button, its menu item and its key share an id.
-enum ControlId {
-    id_list = 100,
-    id_include,
-    id_exclude,
-    id_find,
-    id_find_previous,
-    id_find_next,
-    id_pause,
-    id_on_top,
-    id_status,
-    id_copy,
-    id_select_all,
-    id_clear,
-    id_save,
-    id_find_box,
-    id_exit,
+
+// A row on its way to the log file.
+struct LogRow {
+    SYSTEMTIME time;
+    uint64_t line;  // its line number
+    std::string source;
+    std::string text;
+    bool awaiting;  // a window message's row whose copy has not come yet
+    ULONGLONG at;
 };
 
 struct Viewer {
@@ -89,15 +87,24 @@ struct Viewer {
     LogWriter* log = nullptr;
     bool log_failed = false;  // a log write failed: said in the list, and in the exit code
     RecentLines recent;       // window messages of the last moments
+    std::deque<LogRow> unlogged;  // in the list, not yet handed to the log
+    // What the user selected and where the keyboard is, by line number; the
+    // list's own item states follow them whenever the view changes.
+    Selection selection;
+    uint64_t focus = no_line;
+    bool syncing = false;  // the list's item states being set from the above
 };
 
 Viewer g_viewer;
 
-std::string stamp(const SYSTEMTIME& t)
+// A row as the log file has it: date and time, line number, source, text.
+std::string log_row_text(const LogRow& row)
 {
-    char text[32];
-    snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-    return text;
+    const SYSTEMTIME& t = row.time;
+    char head[64];
+    snprintf(head, sizeof head, "%04u-%02u-%02u %02u:%02u:%02u.%03u\t%llu\t", t.wYear, t.wMonth, t.wDay, t.wHour,
+             t.wMinute, t.wSecond, t.wMilliseconds, static_cast<unsigned long long>(row.line + 1));
+    return head + row.source + "\t" + row.text + "\r\n";
 }
 
 // Sizes are given for 96 dots per inch and scaled to the window's monitor.
@@ -159,28 +166,98 @@ uint32_t time_of_day_ms(const SYSTEMTIME& t)
     return ((t.wHour * 60u + t.wMinute) * 60u + t.wSecond) * 1000u + t.wMilliseconds;
 }
 
-// Into the store, one row per text line.
+// Into the store, one row per text line, and on the way to the log.  A
+// window message's rows are remembered, to be known again in the debugger
+// output.
 void show(const Line& line)
 {
     uint32_t ms = time_of_day_ms(line.time);
+    ULONGLONG now = GetTickCount64();
+    bool from_window = line.source == window_source;
     for (const std::string& row : rows_of(line.text)) {
+        uint64_t number = store_next_line(g_viewer.store);
         bool failure = line.failure || is_failure_line(row.data(), row.size());
         if (store_add(g_viewer.store, ms, line.source, row.data(), row.size(), failure) && g_viewer.paused)
             ++g_viewer.waiting;
+        if (from_window)
+            remember_window_row(g_viewer.recent, now, row, number);
+        g_viewer.unlogged.push_back(LogRow{line.time, number, line.source, row, from_window, now});
     }
 }
 
+// The log is handed its rows in order, each once it knows its source (or,
+// at the end, all).
+void flush_log(bool everything)
+{
+    KillTimer(g_viewer.window, log_timer);
+    ULONGLONG now = GetTickCount64();
+    std::string bytes;
+    while (!g_viewer.unlogged.empty()) {
+        const LogRow& row = g_viewer.unlogged.front();
+        if (row.awaiting && !everything && now - row.at < copy_wait_ms)
+            break;
+        if (g_viewer.log != nullptr)
+            bytes += log_row_text(row);
+        g_viewer.unlogged.pop_front();
+    }
+    if (!bytes.empty())
+        writer_queue(g_viewer.log, bytes);
+    if (!g_viewer.unlogged.empty())
+        SetTimer(g_viewer.window, log_timer, copy_wait_ms, nullptr);
+}
+
+// The list's item states made to match the selection and the focus, after
+// the view changed under them; with all selected, the list holds no state
+// at all (the rows are drawn selected), which keeps Select All instant.
+void sync_list_selection()
+{
+    g_viewer.syncing = true;
+    LVITEMA state = {};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(g_viewer.list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    if (!g_viewer.selection.all) {
+        state.state = state.stateMask = LVIS_SELECTED;
+        for (size_t index : selection_in_view(g_viewer.selection, g_viewer.store))
+            SendMessageA(g_viewer.list, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(&state));
+    }
+    long focus = g_viewer.focus != no_line ? view_index_of(g_viewer.store, g_viewer.focus) : -1;
+    if (focus >= 0) {
+        state.state = state.stateMask = LVIS_FOCUSED;
+        SendMessageA(g_viewer.list, LVM_SETITEMSTATE, static_cast<WPARAM>(focus), reinterpret_cast<LPARAM>(&state));
+    }
+    g_viewer.syncing = false;
+    InvalidateRect(g_viewer.list, nullptr, FALSE);
+}
+
+// Scrolls the list by rows (up when negative).
+void scroll_rows(long rows)
+{
+    RECT bounds = {};
+    bounds.left = LVIR_BOUNDS;
+    if (rows == 0 || !SendMessageA(g_viewer.list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&bounds)))
+        return;
+    SendMessageA(g_viewer.list, LVM_SCROLL, 0, rows * (bounds.bottom - bounds.top));
+}
+
 // The list brought up to the store: new rows counted in, the last shown
-// unless scrolling is paused, everything redrawn when old rows went.
+// unless scrolling is paused, everything redrawn when old rows went.  Rows
+// dropped at the cap move the rest up: the selection and, while paused,
+// the view move with their lines.
 void refresh_list()
 {
     KillTimer(g_viewer.window, refresh_timer);
     g_viewer.refresh_due = false;
     int count = static_cast<int>(view_count(g_viewer.store));
+    uint64_t gone = g_viewer.store.view_dropped;
+    g_viewer.store.view_dropped = 0;
     SendMessageA(g_viewer.list, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
     if (g_viewer.store.dropped != g_viewer.dropped_shown)
         InvalidateRect(g_viewer.list, nullptr, FALSE);
     g_viewer.dropped_shown = g_viewer.store.dropped;
+    if (gone > 0 && (!g_viewer.selection.ranges.empty() || g_viewer.focus != no_line))
+        sync_list_selection();
+    if (gone > 0 && g_viewer.paused)
+        scroll_rows(-static_cast<long>(gone < static_cast<uint64_t>(count) ? gone : static_cast<uint64_t>(count)));
     if (!g_viewer.paused && count > 0)
         SendMessageA(g_viewer.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count - 1), FALSE);
     update_status();
@@ -195,25 +272,11 @@ void report_log_write_failure(DWORD error)
     if (error == 0)
         snprintf(note, sizeof note, "[Corvane] the log file's disk did not keep up: later lines are not in it");
     else
-        snprintf(note, sizeof note, "[Corvane] writing the log file failed (error %lu): later lines are not in it",
-                 static_cast<unsigned long>(error));
+        snprintf(note, sizeof note, "[Corvane] writing the log file failed: %s: later lines are not in it",
+                 system_reason(error).c_str());
     show(own_line(note, true));
+    flush_log(false);
     refresh_list();
-}
-
-// The log file: per row its time stamp, its source and its text, CR LF
-// ended, handed to the writer.
-void log_batch(const std::vector<Line>& batch)
-{
-    LogWriter* writer = g_viewer.log;
-    if (writer == nullptr)
-        return;
-    std::string bytes;
-    for (const Line& line : batch) {
-        for (const std::string& row : rows_of(line.text))
-            bytes += stamp(line.time) + "\t" + line.source + "\t" + row + "\r\n";
-    }
-    writer_queue(writer, bytes);
 }
 
 void drain()
@@ -223,29 +286,53 @@ void drain()
     batch.swap(g_viewer.pending);
     if (batch.empty())
         return;
-    log_batch(batch);
     if (!g_viewer.refresh_due) {
         g_viewer.refresh_due = true;
         SetTimer(g_viewer.window, refresh_timer, refresh_interval_ms, nullptr);
     }
     for (const Line& line : batch)
         show(line);
+    flush_log(false);
 }
 
-// Debugger output and process ends, the copies of window messages left out.
+// A window message's row takes the source of its debugger-output copy: the
+// process that wrote it.
+void adopt_copy(uint64_t line, const std::string& source)
+{
+    store_set_source(g_viewer.store, line, source);
+    for (auto row = g_viewer.unlogged.rbegin(); row != g_viewer.unlogged.rend(); ++row) {
+        if (row->line == line) {
+            row->source = source;
+            row->awaiting = false;
+            break;
+        }
+    }
+}
+
+// Debugger output and process ends.  The copy of a window message's row is
+// not shown again: the row shows its process instead.
 void take_captured()
 {
+    drain();  // the messages first: their copies follow them
     ULONGLONG now = GetTickCount64();
+    bool adopted = false;
     for (Line& line : capture_take()) {
-        if (line.source != window_source && seen_as_window_line(g_viewer.recent, now, line.text))
+        uint64_t copied = line.source != own_source ? window_row_copied(g_viewer.recent, now, line.text) : no_line;
+        if (copied != no_line) {
+            adopt_copy(copied, line.source);
+            adopted = true;
             continue;
+        }
         g_viewer.pending.push_back(std::move(line));
     }
+    if (adopted)
+        InvalidateRect(g_viewer.list, nullptr, FALSE);
     drain();
+    flush_log(false);
 }
 
-// The rows the list shows (only the selected ones, when asked), as the log
-// file has them.
+// The rows the list shows (only the selected ones, when asked), as
+// "time<TAB>source<TAB>text" lines.
 std::string view_text(bool selected_only)
 {
     const TraceStore& store = g_viewer.store;
@@ -254,14 +341,13 @@ std::string view_text(bool selected_only)
         const StoreRow& row = view_row(store, index);
         text += row_stamp(row) + "\t" + store.sources[row.source] + "\t" + row_text(store, row) + "\r\n";
     };
-    if (!selected_only) {
+    if (!selected_only || g_viewer.selection.all) {
         for (size_t i = 0; i < view_count(store); ++i)
             add(i);
         return text;
     }
-    LRESULT index = -1;
-    while ((index = SendMessageA(g_viewer.list, LVM_GETNEXTITEM, static_cast<WPARAM>(index), LVNI_SELECTED)) >= 0)
-        add(static_cast<size_t>(index));
+    for (size_t index : selection_in_view(g_viewer.selection, store))
+        add(index);
     return text;
 }
 
@@ -269,8 +355,9 @@ std::string view_text(bool selected_only)
 // that UTF-8 lines paste as their characters.
 void copy_to_clipboard()
 {
-    bool any_selected = SendMessageA(g_viewer.list, LVM_GETSELECTEDCOUNT, 0, 0) > 0;
-    std::string text = view_text(any_selected);
+    std::string text = view_text(true);
+    if (text.empty())
+        text = view_text(false);
     int wide = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
     if (wide <= 0 || !OpenClipboard(g_viewer.window))
         return;
@@ -312,8 +399,12 @@ void save_as()
 void clear()
 {
     store_clear(g_viewer.store);
+    selection_clear(g_viewer.selection);
+    g_viewer.focus = no_line;
     g_viewer.waiting = 0;
+    g_viewer.syncing = true;
     SendMessageA(g_viewer.list, LVM_SETITEMCOUNT, 0, 0);
+    g_viewer.syncing = false;
     update_status();
 }
 
@@ -321,9 +412,16 @@ void apply_filter()
 {
     KillTimer(g_viewer.window, filter_timer);
     store_set_filter(g_viewer.store, window_text(g_viewer.include), window_text(g_viewer.exclude));
-    SendMessageA(g_viewer.list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), 0);
+    g_viewer.store.view_dropped = 0;
+    g_viewer.syncing = true;
     SendMessageA(g_viewer.list, LVM_SETITEMCOUNT, view_count(g_viewer.store), 0);
-    InvalidateRect(g_viewer.list, nullptr, FALSE);
+    g_viewer.syncing = false;
+    // The selection stays with its lines; a paused list keeps the focused
+    // one in view.
+    sync_list_selection();
+    long focus = g_viewer.focus != no_line ? view_index_of(g_viewer.store, g_viewer.focus) : -1;
+    if (g_viewer.paused && focus >= 0)
+        SendMessageA(g_viewer.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(focus), FALSE);
     refresh_list();
 }
 
@@ -354,19 +452,19 @@ void find(bool backwards)
         SetFocus(g_viewer.find);
         return;
     }
-    LRESULT from = SendMessageA(g_viewer.list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED);
-    long hit = view_find(g_viewer.store, static_cast<long>(from), needle, backwards);
+    long from = g_viewer.focus != no_line ? view_index_of(g_viewer.store, g_viewer.focus) : -1;
+    long hit = view_find(g_viewer.store, from, needle, backwards);
     if (hit < 0) {
         g_viewer.note = "\"" + needle + "\" not found";
         update_status();
         return;
     }
     g_viewer.note.clear();
-    LVITEMA state = {};
-    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(g_viewer.list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
-    state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(g_viewer.list, LVM_SETITEMSTATE, static_cast<WPARAM>(hit), reinterpret_cast<LPARAM>(&state));
+    uint64_t line = view_line(g_viewer.store, static_cast<size_t>(hit));
+    selection_clear(g_viewer.selection);
+    selection_set(g_viewer.selection, line, line, true);
+    g_viewer.focus = line;
+    sync_list_selection();
     SendMessageA(g_viewer.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(hit), FALSE);
     if (!g_viewer.paused)
         set_paused(true);
@@ -388,9 +486,43 @@ void select_all()
         SendMessageA(box, EM_SETSEL, 0, -1);
         return;
     }
-    LVITEMA state = {};
-    state.state = state.stateMask = LVIS_SELECTED;
-    SendMessageA(g_viewer.list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    // Wine's list takes a second per 10,000 rows to select them one by one:
+    // the selection says "all" instead, and the rows are drawn selected.
+    selection_clear(g_viewer.selection);
+    g_viewer.selection.all = true;
+    sync_list_selection();
+}
+
+// The user changed the list's selection (a click, the keys): the lines
+// of the rows changed follow, by number.  Leaving "all" starts afresh.
+void selection_changed(int from, int to, UINT old_state, UINT new_state)
+{
+    bool selected = (new_state & LVIS_SELECTED) != 0;
+    if (g_viewer.syncing)
+        return;
+    if (((old_state ^ new_state) & LVIS_SELECTED) != 0 || from < 0) {
+        if (g_viewer.selection.all) {
+            selection_clear(g_viewer.selection);
+            InvalidateRect(g_viewer.list, nullptr, FALSE);
+        }
+        size_t count = view_count(g_viewer.store);
+        if (from < 0) {
+            // Every row at once.
+            selection_clear(g_viewer.selection);
+            g_viewer.selection.all = selected;
+        } else if (static_cast<size_t>(to) < count && g_viewer.store.include.empty() &&
+                   g_viewer.store.exclude.empty()) {
+            selection_set(g_viewer.selection, view_line(g_viewer.store, static_cast<size_t>(from)),
+                          view_line(g_viewer.store, static_cast<size_t>(to)), selected);
+        } else {
+            for (int i = from; i <= to && static_cast<size_t>(i) < count; ++i) {
+                uint64_t line = view_line(g_viewer.store, static_cast<size_t>(i));
+                selection_set(g_viewer.selection, line, line, selected);
+            }
+        }
+    }
+    if (from >= 0 && (new_state & LVIS_FOCUSED) != 0 && static_cast<size_t>(from) < view_count(g_viewer.store))
+        g_viewer.focus = view_line(g_viewer.store, static_cast<size_t>(from));
 }
 
 // What a row shows in a column; the copy stops at the list's buffer.
@@ -421,6 +553,11 @@ LRESULT draw_row(NMLVCUSTOMDRAW* draw)
     if (draw->nmcd.dwDrawStage != CDDS_ITEMPREPAINT)
         return CDRF_DODEFAULT;
     size_t index = static_cast<size_t>(draw->nmcd.dwItemSpec);
+    if (g_viewer.selection.all && index < view_count(g_viewer.store)) {
+        draw->clrText = GetSysColor(COLOR_HIGHLIGHTTEXT);
+        draw->clrTextBk = GetSysColor(COLOR_HIGHLIGHT);
+        return CDRF_NEWFONT;
+    }
     if (index < view_count(g_viewer.store) && view_row(g_viewer.store, index).failure) {
         draw->clrText = RGB(170, 0, 0);
         draw->clrTextBk = RGB(255, 230, 230);
@@ -577,18 +714,31 @@ void close_log()
 }
 
 // Appends from now on to the file at path (an empty path: no file).
-// Returns false, keeping the file it had, when the file cannot be opened.
+// Returns false, keeping the file it had, when the file cannot be opened,
+// which is said in the list with the system's reason: no message box,
+// which nobody may be there to answer, and which a sender looking for the
+// viewer's title could find in its place.
 bool open_log(const std::string& path)
 {
     if (path.empty())
         return true;
     HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    LogWriter* writer = nullptr;
+    DWORD error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE) {
+        writer = start_writer(file, log_failed);
+        error = GetLastError();
+    }
+    if (writer == nullptr) {
+        g_viewer.pending.push_back(
+            own_line("[Corvane] cannot open the log file " + path + ": " + system_reason(error), true));
+        if (g_viewer.window != nullptr && !g_viewer.drain_posted) {
+            g_viewer.drain_posted = true;
+            PostMessageA(g_viewer.window, drain_message, 0, 0);
+        }
         return false;
-    LogWriter* writer = start_writer(file, log_failed);
-    if (writer == nullptr)
-        return false;
+    }
     close_log();
     g_viewer.log = writer;
     g_viewer.log_path = path;
@@ -639,8 +789,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         GetLocalTime(&line.time);
         line.source = window_source;
         if (data->cbData > 0 && data->lpData != nullptr)
-            line.text = capped_text(static_cast<const char*>(data->lpData), data->cbData);
-        remember_window_line(g_viewer.recent, GetTickCount64(), line.text);
+            line.text = as_utf8(capped_text(static_cast<const char*>(data->lpData), data->cbData));
         g_viewer.pending.push_back(std::move(line));
         if (!g_viewer.drain_posted) {
             g_viewer.drain_posted = true;
@@ -662,6 +811,8 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
             apply_filter();
         else if (wparam == refresh_timer)
             refresh_list();
+        else if (wparam == log_timer)
+            flush_log(false);
         return 0;
     case WM_NOTIFY: {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
@@ -673,6 +824,17 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         }
         if (header->code == NM_CUSTOMDRAW)
             return draw_row(reinterpret_cast<NMLVCUSTOMDRAW*>(lparam));
+        if (header->code == LVN_ITEMCHANGED) {
+            const NMLISTVIEW* change = reinterpret_cast<const NMLISTVIEW*>(lparam);
+            if (change->uChanged & LVIF_STATE)
+                selection_changed(change->iItem, change->iItem, change->uOldState, change->uNewState);
+            return 0;
+        }
+        if (header->code == LVN_ODSTATECHANGED) {
+            const NMLVODSTATECHANGE* change = reinterpret_cast<const NMLVODSTATECHANGE*>(lparam);
+            selection_changed(change->iFrom, change->iTo, change->uOldState, change->uNewState);
+            return 0;
+        }
         break;
     }
     case WM_COMMAND: {
@@ -733,7 +895,8 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         break;
     }
     case WM_CLOSE:
-        drain();
+        take_captured();
+        flush_log(true);
         close_log();
         DestroyWindow(window);
         return 0;
@@ -748,27 +911,25 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
 
 } // namespace
 
-void report_log_failure(const std::string& log_path)
+// The path made absolute here, in this start's own folder, before another
+// viewer (in a folder of its own) is handed it.
+std::string full_path(const std::string& path)
 {
-    if (someone_can_answer())
-        MessageBoxA(nullptr, ("Cannot open the log file " + log_path).c_str(), trace_viewer_title,
-                    MB_OK | MB_ICONERROR);
+    char full[MAX_PATH];
+    DWORD length = path.empty() ? 0 : GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    return length > 0 && length < sizeof full ? std::string(full, length) : path;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
 {
-    std::string log_path = log_option(tail ? tail : "");
+    std::string log_path = full_path(log_option(tail ? tail : ""));
     bool log_taken = false;
-    if (hand_over_to_running(window_class, log_path, &log_taken)) {
-        if (log_taken)
-            return 0;
-        report_log_failure(log_path);
-        return 2;
-    }
-    if (!open_log(log_path)) {
-        report_log_failure(log_path);
-        return 2;
-    }
+    // A file the running viewer cannot open is said in its list.
+    if (hand_over_to_running(window_class, log_path, &log_taken))
+        return log_taken ? 0 : 2;
+    // The viewer runs on without the file, and ends with 2.
+    if (!open_log(log_path))
+        g_viewer.log_failed = true;
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 
@@ -796,6 +957,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
     ShowWindow(g_viewer.window, show);
 
     capture_start(g_viewer.window, capture_message);
+    if (!g_viewer.pending.empty()) {
+        g_viewer.drain_posted = true;
+        PostMessageA(g_viewer.window, drain_message, 0, 0);
+    }
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {

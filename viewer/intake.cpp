@@ -9,7 +9,7 @@ std::string capped_text(const char* bytes, size_t size)
     int rows = 0;
     for (size_t i = 0; i < kept; ++i) {
         if (bytes[i] == '\n' && ++rows == message_rows_max) {
-            kept = i;
+            kept = i + 1;
             break;
         }
     }
@@ -47,30 +47,99 @@ std::vector<std::string> rows_of(const std::string& text)
     return rows;
 }
 
-std::string without_line_ends(std::string text)
+bool is_utf8(const std::string& text)
 {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return text;
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(text.data());
+    size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        unsigned c = s[i];
+        size_t more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 4;
+        if (more == 4 || (more > 0 && i + more >= n))
+            return false;
+        uint32_t code = more == 0 ? c : c & (0x3F >> more);
+        for (size_t k = 1; k <= more; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80)
+                return false;
+            code = code << 6 | (s[i + k] & 0x3F);
+        }
+        static const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+        if (code < least[more] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += more + 1;
+    }
+    return true;
 }
 
-void remember_window_line(RecentLines& recent, uint64_t now_ms, const std::string& text)
+void remember_window_row(RecentLines& recent, uint64_t now_ms, const std::string& text, uint64_t line)
 {
-    auto& lines = recent.lines;
-    while (!lines.empty() && (now_ms - lines.front().first > same_line_ms || lines.size() >= recent_max))
-        lines.pop_front();
-    lines.emplace_back(now_ms, without_line_ends(text));
+    auto& rows = recent.rows;
+    while (!rows.empty() && (now_ms - rows.front().at > same_line_ms || rows.size() >= recent_max))
+        rows.pop_front();
+    rows.push_back(RecentRow{now_ms, line, text});
 }
 
-bool seen_as_window_line(RecentLines& recent, uint64_t now_ms, const std::string& text)
+uint64_t window_row_copied(RecentLines& recent, uint64_t now_ms, const std::string& text)
 {
-    for (auto it = recent.lines.begin(); it != recent.lines.end(); ++it) {
-        if (now_ms - it->first <= same_line_ms && it->second == text) {
-            recent.lines.erase(it);
-            return true;
+    for (auto it = recent.rows.begin(); it != recent.rows.end(); ++it) {
+        if (now_ms - it->at <= same_line_ms && it->text == text) {
+            uint64_t line = it->line;
+            recent.rows.erase(it);
+            return line;
         }
     }
-    return false;
+    return no_line;
+}
+
+namespace {
+
+Held* held_for(Joiner& joiner, uint32_t process)
+{
+    for (Held& held : joiner.held) {
+        if (held.process == process)
+            return &held;
+    }
+    joiner.held.push_back(Held{process, std::string(), false});
+    return &joiner.held.back();
+}
+
+} // namespace
+
+std::vector<std::string> join_piece(Joiner& joiner, uint32_t process, const std::string& piece)
+{
+    Held* held = held_for(joiner, process);
+    bool lone = piece == "\n" || piece == "\r\n";
+    if (lone && held->text.empty() && held->trailer_due) {
+        held->trailer_due = false;
+        return {};
+    }
+    std::string text = held->text + piece;
+    std::vector<std::string> rows;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        size_t length = end - start;
+        if (length > 0 && text[end - 1] == '\r')
+            --length;
+        rows.push_back(text.substr(start, length));
+    }
+    held->text = text.substr(start);
+    held->trailer_due = held->text.empty();
+    if (held->text.size() >= message_bytes_max) {
+        rows.push_back(held->text);
+        held->text.clear();
+    }
+    return rows;
+}
+
+std::string join_rest(Joiner& joiner, uint32_t process)
+{
+    for (auto it = joiner.held.begin(); it != joiner.held.end(); ++it) {
+        if (it->process == process) {
+            std::string rest = std::move(it->text);
+            joiner.held.erase(it);
+            return rest;
+        }
+    }
+    return std::string();
 }
 
 std::string log_option(const char* tail)

@@ -8,6 +8,7 @@
 
 // Where a line came from, as the list and the log file name it.
 constexpr char window_source[] = "window message";
+constexpr char own_source[] = "Corvane";
 
 struct Line {
     SYSTEMTIME time;
@@ -21,7 +22,7 @@ inline Line own_line(const std::string& text, bool failure)
 {
     Line line;
     GetLocalTime(&line.time);
-    line.source = "Corvane";
+    line.source = own_source;
     line.text = text;
     line.failure = failure;
     return line;

@@ -1,5 +1,7 @@
 #include "viewer/log_writer.h"
 
+#include <stdio.h>
+
 namespace {
 
 // The log goes to disk at most this long after a line was written: often
@@ -142,4 +144,16 @@ bool stop_writer(LogWriter* writer)
     DeleteCriticalSection(&writer->lock);
     delete writer;
     return !failed;
+}
+
+std::string system_reason(DWORD error)
+{
+    char words[256] = "";
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, words,
+                                  sizeof words, nullptr);
+    while (length > 0 && (words[length - 1] == '\n' || words[length - 1] == '\r' || words[length - 1] == ' '))
+        words[--length] = '\0';
+    char number[32];
+    snprintf(number, sizeof number, "(error %lu)", static_cast<unsigned long>(error));
+    return length > 0 ? std::string(words) + " " + number : std::string(number);
 }

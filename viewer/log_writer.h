@@ -28,3 +28,7 @@ bool stop_writer(LogWriter* writer);
 // takes only part (a disk filling up) goes on with the rest, which then
 // fails with the disk's own error.
 bool write_all(HANDLE file, const std::string& bytes);
+
+// The system's words for an error, and its number: "Access is denied.
+// (error 5)".
+std::string system_reason(DWORD error);
