@@ -19,4 +19,7 @@ enum ControlId {
     id_save,
     id_find_box,
     id_exit,
+    id_open,
+    id_copy_run,
+    id_elapsed,
 };

@@ -16,6 +16,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shellapi.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -41,6 +42,8 @@ constexpr UINT capture_message = WM_APP + 2;
 // From the log's writer: writing failed (wparam: the error, 0 when the disk
 // did not keep up).
 constexpr UINT log_failed_message = WM_APP + 3;
+// A file handed over by a second start is to be opened.
+constexpr UINT open_message = WM_APP + 4;
 
 // A filter is applied this long after its text last changed, not per key.
 constexpr UINT filter_delay_ms = 200;
@@ -50,20 +53,37 @@ constexpr UINT_PTR filter_timer = 2;
 constexpr UINT refresh_interval_ms = 50;
 constexpr UINT_PTR refresh_timer = 3;
 // A window message's row waits this long for its debugger-output copy
-// (which names the process) before it is logged without it; the copy
+// (which names the process) before it is shown without it; the copy
 // follows the message at once, so this is only reached without one.
 constexpr DWORD copy_wait_ms = 1000;
-constexpr UINT_PTR log_timer = 4;
+constexpr UINT_PTR settle_timer = 4;
+// A file opened for reading is taken up to this size.
+constexpr DWORD open_bytes_max = 256u * 1024 * 1024;
 
-
-// A row on its way to the log file.
-struct LogRow {
+// A row on its way into the list and the log.
+struct Arrival {
     SYSTEMTIME time;
-    uint64_t line;  // its line number
+    uint64_t id;  // counts arrivals, to find a window row again when its copy comes
     std::string source;
     std::string text;
-    bool awaiting;  // a window message's row whose copy has not come yet
+    bool failure;
+    bool awaiting;  // a window message's row whose debugger-output copy has not come yet
+    bool from_file;  // read from an opened file: not logged again
     ULONGLONG at;
+};
+
+// A Tavenor run, from its first line to its end: a head row in the list
+// stands for it.
+struct Run {
+    uint32_t process;
+    std::string source;
+    uint64_t header;         // the head row's line number
+    uint64_t end;            // the end line's number; no_line while it runs
+    std::string command;     // its command line
+    std::string outcome;     // its end line; empty while it runs
+    bool command_due;        // it only said it started: the command line is next
+    SYSTEMTIME started;
+    Arrival said_started;    // that line, held until the command line comes
 };
 
 struct Viewer {
@@ -86,8 +106,14 @@ struct Viewer {
     bool drain_posted = false;
     LogWriter* log = nullptr;
     bool log_failed = false;  // a log write failed: said in the list, and in the exit code
-    RecentLines recent;       // window messages of the last moments
-    std::deque<LogRow> unlogged;  // in the list, not yet handed to the log
+    RecentLines recent;       // window messages' rows of the last moments
+    std::deque<Arrival> arriving;  // not yet in the list or the log
+    uint64_t arrivals = 0;
+    std::vector<Run> runs;     // oldest first
+    bool elapsed = false;      // the log and Save have a column of seconds since the row before
+    std::string open_later;    // a file handed over to be opened
+    bool logged_any = false;
+    SYSTEMTIME logged_last = {};
     // What the user selected and where the keyboard is, by line number; the
     // list's own item states follow them whenever the view changes.
     Selection selection;
@@ -97,14 +123,39 @@ struct Viewer {
 
 Viewer g_viewer;
 
-// A row as the log file has it: date and time, line number, source, text.
-std::string log_row_text(const LogRow& row)
+RowTime row_time(const SYSTEMTIME& t)
 {
-    const SYSTEMTIME& t = row.time;
-    char head[64];
-    snprintf(head, sizeof head, "%04u-%02u-%02u %02u:%02u:%02u.%03u\t%llu\t", t.wYear, t.wMonth, t.wDay, t.wHour,
-             t.wMinute, t.wSecond, t.wMilliseconds, static_cast<unsigned long long>(row.line + 1));
-    return head + row.source + "\t" + row.text + "\r\n";
+    return RowTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
+}
+
+// Milliseconds from before to after (0 when after is earlier).
+long long ms_between(const SYSTEMTIME& before, const SYSTEMTIME& after)
+{
+    FILETIME from, to;
+    if (!SystemTimeToFileTime(&before, &from) || !SystemTimeToFileTime(&after, &to))
+        return 0;
+    long long a = static_cast<long long>((static_cast<ULONGLONG>(from.dwHighDateTime) << 32) | from.dwLowDateTime);
+    long long b = static_cast<long long>((static_cast<ULONGLONG>(to.dwHighDateTime) << 32) | to.dwLowDateTime);
+    return b > a ? (b - a) / 10000 : 0;
+}
+
+uint32_t date_of(const SYSTEMTIME& t)
+{
+    return (t.wYear * 100u + t.wMonth) * 100u + t.wDay;
+}
+
+// A row's date and time as the store keeps them.
+SYSTEMTIME row_system_time(const StoreRow& row)
+{
+    SYSTEMTIME t = {};
+    t.wYear = static_cast<WORD>(row.date / 10000);
+    t.wMonth = static_cast<WORD>(row.date / 100 % 100);
+    t.wDay = static_cast<WORD>(row.date % 100);
+    t.wHour = static_cast<WORD>(row.time_ms / 3600000);
+    t.wMinute = static_cast<WORD>(row.time_ms / 60000 % 60);
+    t.wSecond = static_cast<WORD>(row.time_ms / 1000 % 60);
+    t.wMilliseconds = static_cast<WORD>(row.time_ms % 1000);
+    return t;
 }
 
 // Sizes are given for 96 dots per inch and scaled to the window's monitor.
@@ -166,44 +217,127 @@ uint32_t time_of_day_ms(const SYSTEMTIME& t)
     return ((t.wHour * 60u + t.wMinute) * 60u + t.wSecond) * 1000u + t.wMilliseconds;
 }
 
-// Into the store, one row per text line, and on the way to the log.  A
-// window message's rows are remembered, to be known again in the debugger
-// output.
-void show(const Line& line)
+// A row received: on its way into the list and the log.  A window
+// message's rows wait for their copies in the debugger output, and the
+// rows behind them wait with them, so that the list keeps the order.
+void receive(const Line& line, bool from_file = false)
 {
-    uint32_t ms = time_of_day_ms(line.time);
     ULONGLONG now = GetTickCount64();
-    bool from_window = line.source == window_source;
+    bool from_window = line.source == window_source && !from_file;
     for (const std::string& row : rows_of(line.text)) {
-        uint64_t number = store_next_line(g_viewer.store);
-        bool failure = line.failure || is_failure_line(row.data(), row.size());
-        if (store_add(g_viewer.store, ms, line.source, row.data(), row.size(), failure) && g_viewer.paused)
-            ++g_viewer.waiting;
+        uint64_t id = g_viewer.arrivals++;
         if (from_window)
-            remember_window_row(g_viewer.recent, now, row, number);
-        g_viewer.unlogged.push_back(LogRow{line.time, number, line.source, row, from_window, now});
+            remember_window_row(g_viewer.recent, now, row, id);
+        g_viewer.arriving.push_back(Arrival{line.time, id, line.source, row, line.failure, from_window, from_file, now});
     }
 }
 
-// The log is handed its rows in order, each once it knows its source (or,
-// at the end, all).
-void flush_log(bool everything)
+Run* open_run(uint32_t process)
 {
-    KillTimer(g_viewer.window, log_timer);
+    for (auto run = g_viewer.runs.rbegin(); run != g_viewer.runs.rend(); ++run) {
+        if (run->process == process)
+            return run->end == no_line ? &*run : nullptr;
+    }
+    return nullptr;
+}
+
+// The run whose head row is line; nullptr for any other line.
+const Run* run_headed_by(uint64_t line)
+{
+    for (const Run& run : g_viewer.runs) {
+        if (run.header == line)
+            return &run;
+    }
+    return nullptr;
+}
+
+std::string run_title(const Run& run)
+{
+    return "Tavenor run: " + (run.command.empty() ? std::string("(no command line)") : run.command) + "  |  " +
+           (run.outcome.empty() ? std::string("running") : run.outcome);
+}
+
+// Into the store, and to the log.
+void add_row(const SYSTEMTIME& time, const std::string& source, const std::string& text, bool failure, bool header,
+             bool to_log, std::string* log_bytes)
+{
+    uint64_t number = store_next_line(g_viewer.store);
+    failure = failure || is_failure_line(text.data(), text.size());
+    if (store_add(g_viewer.store, time_of_day_ms(time), source, text.data(), text.size(), failure, date_of(time),
+                  header) &&
+        g_viewer.paused)
+        ++g_viewer.waiting;
+    if (!to_log || g_viewer.log == nullptr)
+        return;
+    long long elapsed = !g_viewer.elapsed ? -1 : g_viewer.logged_any ? ms_between(g_viewer.logged_last, time) : 0;
+    *log_bytes += saved_row(row_time(time), number + 1, elapsed, source, text);
+    g_viewer.logged_any = true;
+    g_viewer.logged_last = time;
+}
+
+// A settled row into the list and the log.  The first line of a Tavenor
+// process gets a head row before it, which stands for the whole run and
+// tells its end once it comes.
+void commit(const Arrival& row, std::string* log_bytes)
+{
+    uint32_t process = tavenor_process(row.source);
+    Run* run = process != 0 ? open_run(process) : nullptr;
+    bool to_log = !row.from_file;
+    if (process != 0 && run == nullptr && !is_run_end(row.text)) {
+        Run started = {process, row.source, no_line, no_line, std::string(), std::string(), is_run_start(row.text),
+                       row.time, row};
+        g_viewer.runs.push_back(started);
+        run = &g_viewer.runs.back();
+        // "Tavenor <version> started" waits for the command line, which the
+        // head row names.
+        if (run->command_due)
+            return;
+    }
+    if (run != nullptr && run->header == no_line) {
+        run->command = row.text;
+        run->command_due = false;
+        run->header = store_next_line(g_viewer.store);
+        add_row(run->started, row.source, "Tavenor run: " + run->command, false, true, to_log, log_bytes);
+        if (is_run_start(run->said_started.text))
+            add_row(run->said_started.time, row.source, run->said_started.text, false, false, to_log, log_bytes);
+    }
+    uint64_t number = store_next_line(g_viewer.store);
+    add_row(row.time, row.source, row.text, row.failure, false, to_log, log_bytes);
+    if (run != nullptr && is_run_end(row.text)) {
+        run->outcome = row.text;
+        run->end = number;
+        InvalidateRect(g_viewer.list, nullptr, FALSE);
+    }
+    // Runs whose lines are all gone are forgotten.
+    while (!g_viewer.runs.empty() && g_viewer.runs.front().end != no_line &&
+           g_viewer.runs.front().end < g_viewer.store.first)
+        g_viewer.runs.erase(g_viewer.runs.begin());
+}
+
+// The rows that are settled go into the list and the log, in order (at the
+// end, all of them).
+void settle(bool everything)
+{
+    KillTimer(g_viewer.window, settle_timer);
     ULONGLONG now = GetTickCount64();
     std::string bytes;
-    while (!g_viewer.unlogged.empty()) {
-        const LogRow& row = g_viewer.unlogged.front();
+    bool any = false;
+    while (!g_viewer.arriving.empty()) {
+        const Arrival& row = g_viewer.arriving.front();
         if (row.awaiting && !everything && now - row.at < copy_wait_ms)
             break;
-        if (g_viewer.log != nullptr)
-            bytes += log_row_text(row);
-        g_viewer.unlogged.pop_front();
+        commit(row, &bytes);
+        g_viewer.arriving.pop_front();
+        any = true;
     }
-    if (!bytes.empty())
+    if (!bytes.empty() && g_viewer.log != nullptr)
         writer_queue(g_viewer.log, bytes);
-    if (!g_viewer.unlogged.empty())
-        SetTimer(g_viewer.window, log_timer, copy_wait_ms, nullptr);
+    if (!g_viewer.arriving.empty())
+        SetTimer(g_viewer.window, settle_timer, copy_wait_ms, nullptr);
+    if (any && !g_viewer.refresh_due) {
+        g_viewer.refresh_due = true;
+        SetTimer(g_viewer.window, refresh_timer, refresh_interval_ms, nullptr);
+    }
 }
 
 // The list's item states made to match the selection and the focus, after
@@ -274,8 +408,8 @@ void report_log_write_failure(DWORD error)
     else
         snprintf(note, sizeof note, "[Corvane] writing the log file failed: %s: later lines are not in it",
                  system_reason(error).c_str());
-    show(own_line(note, true));
-    flush_log(false);
+    receive(own_line(note, true));
+    settle(false);
     refresh_list();
 }
 
@@ -284,51 +418,44 @@ void drain()
     g_viewer.drain_posted = false;
     std::vector<Line> batch;
     batch.swap(g_viewer.pending);
-    if (batch.empty())
-        return;
-    if (!g_viewer.refresh_due) {
-        g_viewer.refresh_due = true;
-        SetTimer(g_viewer.window, refresh_timer, refresh_interval_ms, nullptr);
-    }
     for (const Line& line : batch)
-        show(line);
-    flush_log(false);
-}
-
-// A window message's row takes the source of its debugger-output copy: the
-// process that wrote it.
-void adopt_copy(uint64_t line, const std::string& source)
-{
-    store_set_source(g_viewer.store, line, source);
-    for (auto row = g_viewer.unlogged.rbegin(); row != g_viewer.unlogged.rend(); ++row) {
-        if (row->line == line) {
-            row->source = source;
-            row->awaiting = false;
-            break;
-        }
-    }
+        receive(line);
+    settle(false);
 }
 
 // Debugger output and process ends.  The copy of a window message's row is
 // not shown again: the row shows its process instead.
 void take_captured()
 {
-    drain();  // the messages first: their copies follow them
+    // The messages first: their copies follow them.
+    std::vector<Line> batch;
+    batch.swap(g_viewer.pending);
+    g_viewer.drain_posted = false;
+    for (const Line& line : batch)
+        receive(line);
     ULONGLONG now = GetTickCount64();
-    bool adopted = false;
     for (Line& line : capture_take()) {
         uint64_t copied = line.source != own_source ? window_row_copied(g_viewer.recent, now, line.text) : no_line;
-        if (copied != no_line) {
-            adopt_copy(copied, line.source);
-            adopted = true;
-            continue;
+        bool adopted = false;
+        for (Arrival& row : g_viewer.arriving) {
+            if (copied != no_line && row.id == copied) {
+                row.source = line.source;
+                row.awaiting = false;
+                adopted = true;
+                break;
+            }
         }
-        g_viewer.pending.push_back(std::move(line));
+        if (!adopted)
+            receive(line);
     }
-    if (adopted)
-        InvalidateRect(g_viewer.list, nullptr, FALSE);
-    drain();
-    flush_log(false);
+    settle(false);
+}
+
+// What a row says: a run's head row tells the run.
+std::string shown_text(uint64_t line, const StoreRow& row)
+{
+    const Run* run = row.header ? run_headed_by(line) : nullptr;
+    return run != nullptr ? run_title(*run) : row_text(g_viewer.store, row);
 }
 
 // The rows the list shows (only the selected ones, when asked), as
@@ -339,7 +466,8 @@ std::string view_text(bool selected_only)
     std::string text;
     auto add = [&](size_t index) {
         const StoreRow& row = view_row(store, index);
-        text += row_stamp(row) + "\t" + store.sources[row.source] + "\t" + row_text(store, row) + "\r\n";
+        text += row_stamp(row) + "\t" + store.sources[row.source] + "\t" + shown_text(view_line(store, index), row) +
+                "\r\n";
     };
     if (!selected_only || g_viewer.selection.all) {
         for (size_t i = 0; i < view_count(store); ++i)
@@ -351,26 +479,93 @@ std::string view_text(bool selected_only)
     return text;
 }
 
-// The selected rows, or all shown when none is selected, as Unicode text so
-// that UTF-8 lines paste as their characters.
-void copy_to_clipboard()
+// The shown rows as the log file has them, for Save.
+std::string saved_text()
 {
-    std::string text = view_text(true);
-    if (text.empty())
-        text = view_text(false);
-    int wide = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    const TraceStore& store = g_viewer.store;
+    std::string text;
+    SYSTEMTIME last = {};
+    for (size_t i = 0; i < view_count(store); ++i) {
+        const StoreRow& row = view_row(store, i);
+        SYSTEMTIME time = row_system_time(row);
+        long long elapsed = !g_viewer.elapsed ? -1 : i > 0 ? ms_between(last, time) : 0;
+        text += saved_row(row_time(time), view_line(store, i) + 1, elapsed, store.sources[row.source],
+                          row_text(store, row));
+        last = time;
+    }
+    return text;
+}
+
+// Text onto the clipboard as Unicode, so that UTF-8 lines paste as their
+// characters.
+void put_on_clipboard(const std::string& text)
+{
+    int wide = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
     if (wide <= 0 || !OpenClipboard(g_viewer.window))
         return;
     EmptyClipboard();
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, static_cast<size_t>(wide) * sizeof(wchar_t));
     if (memory != nullptr) {
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, static_cast<wchar_t*>(GlobalLock(memory)), wide);
+        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, static_cast<wchar_t*>(GlobalLock(memory)), wide);
         GlobalUnlock(memory);
         if (SetClipboardData(CF_UNICODETEXT, memory) == nullptr)
             GlobalFree(memory);
     }
     CloseClipboard();
 }
+
+// The run of the focused line (the last run when no line has the focus, or
+// the focused line is in none), as a bug report ready to paste: what was
+// run, how it ended, when, and every line of it.
+void copy_run()
+{
+    const TraceStore& store = g_viewer.store;
+    const Run* chosen = nullptr;
+    for (const Run& run : g_viewer.runs) {
+        if (run.header == no_line || run.header < store.first)
+            continue;
+        if (chosen == nullptr || g_viewer.focus == no_line || run.header <= g_viewer.focus)
+            chosen = &run;
+    }
+    if (chosen == nullptr) {
+        g_viewer.note = "No Tavenor run in the list";
+        update_status();
+        return;
+    }
+    const Run& run = *chosen;
+    const SYSTEMTIME& t = run.started;
+    char started[64];
+    snprintf(started, sizeof started, "%04u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay, t.wHour,
+             t.wMinute, t.wSecond, t.wMilliseconds);
+    std::string report = "Tavenor run: " + run.command + "\r\n" +
+                         "Outcome: " + (run.outcome.empty() ? std::string("still running when copied") : run.outcome) +
+                         "\r\n" + "Process: " + run.source + "\r\n" + "Started: " + started + "\r\n\r\n";
+    uint64_t last = run.end != no_line ? run.end : store_next_line(store) - 1;
+    for (uint64_t line = run.header + 1; line <= last && line < store_next_line(store); ++line) {
+        const StoreRow& row = store.rows[static_cast<size_t>(line - store.first)];
+        if (store.sources[row.source] == run.source && !row.header)
+            report += row_stamp(row) + "\t" + row_text(store, row) + "\r\n";
+    }
+    put_on_clipboard(report);
+    g_viewer.note = "Copied the run " + run.command;
+    update_status();
+}
+
+// The selected rows, or all shown when none is selected.
+void copy_to_clipboard()
+{
+    std::string text = view_text(true);
+    put_on_clipboard(text.empty() ? view_text(false) : text);
+}
+
+// A message box of the viewer's own, titled apart from its window, which a
+// sender looks for by its title.
+void tell(const std::string& text)
+{
+    MessageBoxA(g_viewer.window, text.c_str(), "Corvane", MB_OK | MB_ICONWARNING);
+}
+
+void clear();
 
 void save_as()
 {
@@ -387,13 +582,96 @@ void save_as()
         return;
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        MessageBoxA(g_viewer.window, "The file cannot be written.", trace_viewer_title, MB_OK | MB_ICONWARNING);
+        tell(std::string("Cannot write ") + path + ": " + system_reason(GetLastError()));
         return;
     }
-    bool written = write_all(file, view_text(false));
+    bool written = write_all(file, saved_text());
+    DWORD error = GetLastError();
     CloseHandle(file);
     if (!written)
-        MessageBoxA(g_viewer.window, "The file was not written whole.", trace_viewer_title, MB_OK | MB_ICONWARNING);
+        tell(std::string("Writing ") + path + " failed: " + system_reason(error));
+    else
+        g_viewer.note = std::string("Saved: ") + path;
+    update_status();
+}
+
+// A file the viewer logged or saved, or Tavenor's own trace file, in place
+// of the list: its times and sources kept, its runs found again.  Lines of
+// another shape are counted, not shown.
+void open_file(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        tell("Cannot open " + path + ": " + system_reason(GetLastError()));
+        return;
+    }
+    std::string bytes;
+    char chunk[65536];
+    DWORD got = 0;
+    bool read = true;
+    while (bytes.size() < open_bytes_max && (read = ReadFile(file, chunk, sizeof chunk, &got, nullptr)) && got > 0)
+        bytes.append(chunk, got);
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!read) {
+        tell("Reading " + path + " failed: " + system_reason(error));
+        return;
+    }
+    settle(true);
+    clear();
+    g_viewer.runs.clear();
+    size_t start = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    uint64_t taken = 0, other = 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find('\n', start);
+        std::string text = bytes.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        start = end == std::string::npos ? bytes.size() : end + 1;
+        if (!text.empty() && text.back() == '\r')
+            text.pop_back();
+        SavedRow row;
+        if (!parse_saved_row(text, &row)) {
+            other += !text.empty();
+            continue;
+        }
+        Line line;
+        line.time = {};
+        line.time.wYear = static_cast<WORD>(row.time.year);
+        line.time.wMonth = static_cast<WORD>(row.time.month);
+        line.time.wDay = static_cast<WORD>(row.time.day);
+        line.time.wHour = static_cast<WORD>(row.time.hour);
+        line.time.wMinute = static_cast<WORD>(row.time.minute);
+        line.time.wSecond = static_cast<WORD>(row.time.second);
+        line.time.wMilliseconds = static_cast<WORD>(row.time.ms);
+        line.source = row.source;
+        line.text = as_utf8(row.text);
+        // A run's head row read back is made again from its lines.
+        if (line.text.compare(0, 13, "Tavenor run: ") == 0 && tavenor_process(line.source) != 0)
+            continue;
+        receive(line, true);
+        ++taken;
+    }
+    settle(true);
+    refresh_list();
+    char note[96];
+    snprintf(note, sizeof note, ": %llu lines%s", static_cast<unsigned long long>(taken),
+             other > 0 ? (", " + std::to_string(other) + " of another shape left out").c_str() : "");
+    g_viewer.note = "Opened " + path + note;
+    update_status();
+}
+
+void open_dialog()
+{
+    char path[MAX_PATH] = "";
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = g_viewer.window;
+    dialog.lpstrFilter = "Logs and traces (*.log;*.txt)\0*.log;*.txt\0All files\0*.*\0";
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = sizeof path;
+    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
+    if (GetOpenFileNameA(&dialog))
+        open_file(path);
 }
 
 void clear()
@@ -538,7 +816,7 @@ void fill_cell(NMLVDISPINFOA* info)
     const StoreRow& row = view_row(store, static_cast<size_t>(info->item.iItem));
     std::string cell = info->item.iSubItem == 0   ? row_stamp(row)
                        : info->item.iSubItem == 1 ? store.sources[row.source]
-                                                  : row_text(store, row);
+                                                  : shown_text(view_line(store, static_cast<size_t>(info->item.iItem)), row);
     size_t room = static_cast<size_t>(info->item.cchTextMax) - 1;
     size_t length = cell.size() < room ? cell.size() : room;
     memcpy(info->item.pszText, cell.data(), length);
@@ -556,6 +834,12 @@ LRESULT draw_row(NMLVCUSTOMDRAW* draw)
     if (g_viewer.selection.all && index < view_count(g_viewer.store)) {
         draw->clrText = GetSysColor(COLOR_HIGHLIGHTTEXT);
         draw->clrTextBk = GetSysColor(COLOR_HIGHLIGHT);
+        return CDRF_NEWFONT;
+    }
+    if (index < view_count(g_viewer.store) && view_row(g_viewer.store, index).header) {
+        // A run's head: a band that sets the runs apart.
+        draw->clrText = RGB(0, 40, 110);
+        draw->clrTextBk = RGB(215, 228, 248);
         return CDRF_NEWFONT;
     }
     if (index < view_count(g_viewer.store) && view_row(g_viewer.store, index).failure) {
@@ -664,8 +948,10 @@ HMENU make_menu()
         int id;  // 0: a separator
         const char* text;
     };
-    const Item file[] = {{id_save, "&Save As...\tCtrl+S"}, {0, nullptr}, {id_exit, "E&xit"}};
+    const Item file[] = {{id_open, "&Open...\tCtrl+O"}, {id_save, "&Save As...\tCtrl+S"}, {0, nullptr},
+                         {id_exit, "E&xit"}};
     const Item edit[] = {{id_copy, "&Copy\tCtrl+C"},
+                         {id_copy_run, "Copy This &Run\tCtrl+R"},
                          {id_select_all, "Select &All\tCtrl+A"},
                          {0, nullptr},
                          {id_find_box, "&Find...\tCtrl+F"},
@@ -673,7 +959,9 @@ HMENU make_menu()
                          {id_find_previous, "Find &Previous\tShift+F3"},
                          {0, nullptr},
                          {id_clear, "C&lear\tCtrl+L"}};
-    const Item view[] = {{id_pause, "&Pause Scrolling\tScroll Lock, Ctrl+P"}, {id_on_top, "Always on &Top\tCtrl+T"}};
+    const Item view[] = {{id_pause, "&Pause Scrolling\tScroll Lock, Ctrl+P"},
+                         {id_on_top, "Always on &Top\tCtrl+T"},
+                         {id_elapsed, "&Elapsed Time in Log and Save"}};
     HMENU bar = CreateMenu();
     auto add = [&](const char* title, const Item* items, size_t count) {
         HMENU popup = CreatePopupMenu();
@@ -695,6 +983,7 @@ HACCEL make_keys()
         {FCONTROL | FVIRTKEY, 'F', id_find_box},  {FVIRTKEY, VK_F3, id_find_next},
         {FSHIFT | FVIRTKEY, VK_F3, id_find_previous}, {FVIRTKEY, VK_SCROLL, id_pause},
         {FCONTROL | FVIRTKEY, 'P', id_pause},     {FCONTROL | FVIRTKEY, 'T', id_on_top},
+        {FCONTROL | FVIRTKEY, 'O', id_open},      {FCONTROL | FVIRTKEY, 'R', id_copy_run},
     };
     return CreateAcceleratorTableA(keys, static_cast<int>(sizeof keys / sizeof keys[0]));
 }
@@ -750,6 +1039,14 @@ bool open_log(const std::string& path)
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
+    case WM_DROPFILES: {
+        HDROP drop = reinterpret_cast<HDROP>(wparam);
+        char path[MAX_PATH];
+        if (DragQueryFileA(drop, 0, path, sizeof path) > 0)
+            open_file(path);
+        DragFinish(drop);
+        return 0;
+    }
     case WM_CREATE:
         g_viewer.window = window;
         g_viewer.dpi = window_dpi(window);
@@ -782,6 +1079,12 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
                 path.assign(static_cast<const char*>(data->lpData), data->cbData);
             return open_log(path) ? TRUE : FALSE;
         }
+        if (data != nullptr && data->dwData == open_file_tag && data->cbData > 0 && data->lpData != nullptr) {
+            // Opened once the sender has its answer: a box may ask the user.
+            g_viewer.open_later.assign(static_cast<const char*>(data->lpData), data->cbData);
+            PostMessageA(window, open_message, 0, 0);
+            return TRUE;
+        }
         if (data == nullptr || data->dwData != trace_viewer_tag)
             return FALSE;
         // Exactly cbData bytes (the sender appends no NUL), up to the cap.
@@ -800,6 +1103,11 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case drain_message:
         drain();
         return 0;
+    case open_message:
+        if (!g_viewer.open_later.empty())
+            open_file(g_viewer.open_later);
+        g_viewer.open_later.clear();
+        return 0;
     case capture_message:
         take_captured();
         return 0;
@@ -811,8 +1119,8 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
             apply_filter();
         else if (wparam == refresh_timer)
             refresh_list();
-        else if (wparam == log_timer)
-            flush_log(false);
+        else if (wparam == settle_timer)
+            settle(false);
         return 0;
     case WM_NOTIFY: {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
@@ -866,6 +1174,16 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         case id_clear:
             clear();
             return 0;
+        case id_open:
+            open_dialog();
+            return 0;
+        case id_copy_run:
+            copy_run();
+            return 0;
+        case id_elapsed:
+            g_viewer.elapsed = !g_viewer.elapsed;
+            CheckMenuItem(GetMenu(window), id_elapsed, g_viewer.elapsed ? MF_CHECKED : MF_UNCHECKED);
+            return 0;
         case id_save:
             save_as();
             return 0;
@@ -896,7 +1214,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     }
     case WM_CLOSE:
         take_captured();
-        flush_log(true);
+        settle(true);
         close_log();
         DestroyWindow(window);
         return 0;
@@ -922,10 +1240,12 @@ std::string full_path(const std::string& path)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
 {
-    std::string log_path = full_path(log_option(tail ? tail : ""));
+    ViewerOptions options = parse_options(tail ? tail : "");
+    std::string log_path = full_path(options.log);
+    g_viewer.elapsed = options.elapsed;
     bool log_taken = false;
     // A file the running viewer cannot open is said in its list.
-    if (hand_over_to_running(window_class, log_path, &log_taken))
+    if (hand_over_to_running(window_class, log_path, full_path(options.open), &log_taken))
         return log_taken ? 0 : 2;
     // The viewer runs on without the file, and ends with 2.
     if (!open_log(log_path))
@@ -956,7 +1276,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
         SetWindowPos(g_viewer.window, nullptr, 0, 0, scaled(900), scaled(560), SWP_NOMOVE | SWP_NOZORDER);
     ShowWindow(g_viewer.window, show);
 
+    DragAcceptFiles(g_viewer.window, TRUE);
+    if (g_viewer.elapsed)
+        CheckMenuItem(GetMenu(g_viewer.window), id_elapsed, MF_CHECKED);
     capture_start(g_viewer.window, capture_message);
+    if (!options.open.empty())
+        open_file(options.open);
     if (!g_viewer.pending.empty()) {
         g_viewer.drain_posted = true;
         PostMessageA(g_viewer.window, drain_message, 0, 0);

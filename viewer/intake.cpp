@@ -1,6 +1,7 @@
 #include "viewer/intake.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 std::string capped_text(const char* bytes, size_t size)
@@ -142,27 +143,130 @@ std::string join_rest(Joiner& joiner, uint32_t process)
     return std::string();
 }
 
-std::string log_option(const char* tail)
+ViewerOptions parse_options(const char* tail)
 {
-    while (*tail == ' ')
-        ++tail;
-    if (!((tail[0] == '/' || tail[0] == '-') && (tail[1] == 'l' || tail[1] == 'L')))
-        return std::string();
-    tail += 2;
-    while (*tail != '\0' && *tail != ' ')
-        ++tail;  // rest of the switch word
-    while (*tail == ' ')
-        ++tail;
-    std::string path;
-    if (*tail == '"') {
-        const char* end = strchr(tail + 1, '"');
-        path.assign(tail + 1, end ? static_cast<size_t>(end - tail - 1) : strlen(tail + 1));
-    } else {
-        path = tail;
-        while (!path.empty() && path.back() == ' ')
-            path.pop_back();
+    std::vector<std::string> words;
+    while (*tail != '\0') {
+        while (*tail == ' ' || *tail == '\t')
+            ++tail;
+        if (*tail == '\0')
+            break;
+        std::string word;
+        if (*tail == '"') {
+            const char* end = strchr(tail + 1, '"');
+            word.assign(tail + 1, end ? static_cast<size_t>(end - tail - 1) : strlen(tail + 1));
+            tail = end ? end + 1 : tail + strlen(tail);
+        } else {
+            while (*tail != '\0' && *tail != ' ' && *tail != '\t')
+                word += *tail++;
+        }
+        words.push_back(word);
     }
-    return path;
+    ViewerOptions options;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        bool is_switch = word.size() > 1 && (word[0] == '/' || word[0] == '-');
+        char letter = is_switch ? static_cast<char>(word[1] | 0x20) : 0;
+        if (letter == 'l' && i + 1 < words.size())
+            options.log = words[++i];
+        else if (letter == 'e')
+            options.elapsed = true;
+        else if (!is_switch && options.open.empty())
+            options.open = word;
+    }
+    return options;
+}
+
+std::string saved_row(const RowTime& time, uint64_t number, long long elapsed_ms, const std::string& source,
+                      const std::string& text)
+{
+    char head[96];
+    int length = snprintf(head, sizeof head, "%04u-%02u-%02u %02u:%02u:%02u.%03u\t%llu\t", time.year % 10000,
+                          time.month % 100, time.day % 100, time.hour % 100, time.minute % 100, time.second % 100,
+                          time.ms % 1000, static_cast<unsigned long long>(number));
+    if (elapsed_ms >= 0)
+        snprintf(head + length, sizeof head - static_cast<size_t>(length), "+%lld.%03lld\t", elapsed_ms / 1000,
+                 elapsed_ms % 1000);
+    return head + source + "\t" + text + "\r\n";
+}
+
+namespace {
+
+bool all_digits(const std::string& text)
+{
+    if (text.empty() || text.size() > 19)
+        return false;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+// A source the viewer itself writes: "window message", "Corvane" or
+// "<pid> <image name>".
+bool is_source(const std::string& field)
+{
+    size_t blank = field.find(' ');
+    return field == "window message" || field == "Corvane" ||
+           (blank != std::string::npos && blank + 1 < field.size() && all_digits(field.substr(0, blank)));
+}
+
+} // namespace
+
+bool parse_saved_row(const std::string& line, SavedRow* row)
+{
+    std::vector<std::string> fields;
+    for (size_t start = 0;;) {
+        size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos)
+            break;
+        start = tab + 1;
+    }
+    RowTime& t = row->time;
+    char end = 0;
+    if (fields.size() < 3 || fields[0].size() != 23 ||
+        sscanf(fields[0].c_str(), "%4u-%2u-%2u %2u:%2u:%2u.%3u%c", &t.year, &t.month, &t.day, &t.hour, &t.minute,
+               &t.second, &t.ms, &end) != 7 ||
+        fields[0][4] != '-' || fields[0][10] != ' ' || fields[0][19] != '.' || !all_digits(fields[1]))
+        return false;
+    size_t source = fields.size() >= 5 && fields[2].size() > 1 && fields[2][0] == '+' && is_source(fields[3]) ? 3
+                    : fields.size() >= 4 && is_source(fields[2])                                                ? 2
+                                                                                                                : 0;
+    size_t text = source + 1;
+    if (source == 0) {
+        // Tavenor's own file: the process, then the text.
+        row->source = fields[1] + " Tavenor.exe";
+        text = 2;
+    } else {
+        row->source = fields[source];
+    }
+    row->text = fields[text];
+    for (size_t i = text + 1; i < fields.size(); ++i)
+        row->text += "\t" + fields[i];
+    return true;
+}
+
+uint32_t tavenor_process(const std::string& source)
+{
+    static const char name[] = " Tavenor.exe";
+    const size_t name_length = sizeof name - 1;
+    if (source.size() <= name_length || source.compare(source.size() - name_length, name_length, name) != 0)
+        return 0;
+    std::string id = source.substr(0, source.size() - name_length);
+    return all_digits(id) ? static_cast<uint32_t>(strtoul(id.c_str(), nullptr, 10)) : 0;
+}
+
+bool is_run_start(const std::string& text)
+{
+    return text.compare(0, 8, "Tavenor ") == 0 && text.size() > 16 &&
+           text.compare(text.size() - 8, 8, " started") == 0;
+}
+
+bool is_run_end(const std::string& text)
+{
+    return text.compare(0, 21, "ended with exit code ") == 0 || text.compare(0, 10, "Exit code ") == 0;
 }
 
 const char* tavenor_outcome(unsigned long code)

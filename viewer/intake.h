@@ -70,9 +70,43 @@ std::vector<std::string> join_piece(Joiner& joiner, uint32_t process, const std:
 // What process left without a line feed (at its end); empty for nothing.
 std::string join_rest(Joiner& joiner, uint32_t process);
 
-// The file of "/log <file>" on the viewer's command line (the name quoted
-// when it holds blanks); empty without one.
-std::string log_option(const char* tail);
+// The viewer's command line: "/log <file>" appends every line to the file,
+// "/elapsed" adds the seconds since the row before to the log and Save,
+// and a file named alone is opened (names quoted when they hold blanks).
+struct ViewerOptions {
+    std::string log;
+    std::string open;
+    bool elapsed = false;
+};
+ViewerOptions parse_options(const char* tail);
+
+// A row as the log file and Save have it, CR LF ended:
+//   YYYY-MM-DD HH:MM:SS.mmm<TAB>number<TAB>[+seconds<TAB>]source<TAB>text
+// the seconds since the row before when elapsed_ms is not negative.
+struct RowTime {
+    unsigned year, month, day, hour, minute, second, ms;
+};
+std::string saved_row(const RowTime& time, uint64_t number, long long elapsed_ms, const std::string& source,
+                      const std::string& text);
+
+// One line (without its CR LF) of a file the viewer logged or saved, or of
+// Tavenor's own trace file ("/l": YYYY-MM-DD HH:MM:SS.mmm<TAB>pid<TAB>text,
+// whose source is then "<pid> Tavenor.exe"); false for any other line.
+struct SavedRow {
+    RowTime time;
+    std::string source;
+    std::string text;
+};
+bool parse_saved_row(const std::string& line, SavedRow* row);
+
+// Tavenor's runs as its lines tell them: the process of a source
+// "<pid> Tavenor.exe" (0 for any other source), the line that only says
+// it started ("Tavenor <version> started": the command line follows), and
+// the line that tells its end ("ended with exit code ..." as the viewer
+// sees a process end, "Exit code ..." in Tavenor's own file).
+uint32_t tavenor_process(const std::string& source);
+bool is_run_start(const std::string& text);
+bool is_run_end(const std::string& text);
 
 // What a Tavenor exit code means; nullptr for a code it does not return.
 const char* tavenor_outcome(unsigned long code);

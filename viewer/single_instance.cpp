@@ -2,7 +2,8 @@
 
 #include "tracelib/viewer_channel.h"
 
-bool hand_over_to_running(const char* window_class, const std::string& log_path, bool* log_taken)
+bool hand_over_to_running(const char* window_class, const std::string& log_path, const std::string& open_path,
+                          bool* log_taken)
 {
     HANDLE first = CreateMutexA(nullptr, FALSE, "Local\\CorvaneViewer");
     bool another = first != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
@@ -25,6 +26,12 @@ bool hand_over_to_running(const char* window_class, const std::string& log_path,
         *log_taken = SendMessageTimeoutA(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
                                          SMTO_ABORTIFHUNG, 5000, &answer) != 0 &&
                      answer != 0;
+    }
+    if (!open_path.empty()) {
+        // Opened by the running viewer, which tells of a failure itself.
+        COPYDATASTRUCT data = {open_file_tag, static_cast<DWORD>(open_path.size()),
+                               const_cast<char*>(open_path.data())};
+        SendMessageTimeoutA(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 5000, nullptr);
     }
     ShowWindow(running, SW_RESTORE);
     SetForegroundWindow(running);

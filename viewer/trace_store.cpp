@@ -103,7 +103,7 @@ bool is_failure_line(const char* text, size_t length)
 }
 
 bool store_add(TraceStore& store, uint32_t time_ms, const std::string& source, const char* text, size_t length,
-               bool failure)
+               bool failure, uint32_t date, bool header)
 {
     if (length > store.block_bytes)
         length = store.block_bytes;
@@ -118,6 +118,8 @@ bool store_add(TraceStore& store, uint32_t time_ms, const std::string& source, c
     row.time_ms = time_ms;
     row.source = source_index(store, source);
     row.failure = failure;
+    row.date = date;
+    row.header = header;
     if (length > 0)
         memcpy(store.blocks.back().get() + store.block_used, text, length);
     store.block_used += length;

@@ -26,7 +26,9 @@ struct StoreRow {
     uint32_t length;
     uint32_t time_ms;  // local time of day, in milliseconds
     uint32_t source;   // index into TraceStore::sources
+    uint32_t date;     // local date as YYYYMMDD; 0 when not known
     bool failure;
+    bool header;       // the head of a Tavenor run: shown from the viewer's table of runs
 };
 
 struct TraceStore {
@@ -62,7 +64,7 @@ bool is_failure_line(const char* text, size_t length);
 // Adds a row, dropping the oldest rows the caps require.  Returns false
 // when the added row is left out by the filter.
 bool store_add(TraceStore& store, uint32_t time_ms, const std::string& source, const char* text, size_t length,
-               bool failure);
+               bool failure, uint32_t date = 0, bool header = false);
 void store_clear(TraceStore& store);
 
 // Sets the filter and rebuilds the view.

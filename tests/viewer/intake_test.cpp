@@ -78,19 +78,59 @@ TEST(Intake, EachWindowRowTakesOneCopyInTime)
     EXPECT_EQ(window_row_copied(recent, 1020 + same_line_ms + 1, "other"), no_line);
 }
 
-TEST(Intake, TheLogOption)
+TEST(Intake, TheCommandLine)
 {
     const struct {
         const char* tail;
-        const char* path;
+        const char* log;
+        const char* open;
+        bool elapsed;
     } cases[] = {
-        {"/log x.log", "x.log"},
-        {"  -LOG \"C:\\with blanks\\x.log\"  ", "C:\\with blanks\\x.log"},
-        {"/l trailing.log   ", "trailing.log"},
-        {"x.log", ""},
+        {"/log x.log", "x.log", "", false},
+        {"  -LOG \"C:\\with blanks\\x.log\"  /elapsed", "C:\\with blanks\\x.log", "", true},
+        {"\"C:\\saved run.txt\" /l trailing.log   ", "trailing.log", "C:\\saved run.txt", false},
+        {"/log", "", "", false},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(log_option(c.tail), c.path) << c.tail;
+    for (const auto& c : cases) {
+        ViewerOptions options = parse_options(c.tail);
+        EXPECT_EQ(options.log, c.log) << c.tail;
+        EXPECT_EQ(options.open, c.open) << c.tail;
+        EXPECT_EQ(options.elapsed, c.elapsed) << c.tail;
+    }
+}
+
+// The viewer reads back what it logged or saved (with or without the
+// elapsed column) and Tavenor's own trace file; other lines are refused.
+TEST(Intake, SavedRowsReadBack)
+{
+    const RowTime at = {2026, 12, 8, 18, 20, 17, 123};
+    const struct {
+        std::string line;
+        bool read;
+        const char* source;
+        const char* text;
+    } cases[] = {
+        {saved_row(at, 12, -1, "window message", "a\tb"), true, "window message", "a\tb"},
+        {saved_row(at, 13, 1500, "4242 Tavenor.exe", "/i x.inf /d"), true, "4242 Tavenor.exe", "/i x.inf /d"},
+        {"2026-12-08 18:20:17.123\t4242\t/i x.inf /d", true, "4242 Tavenor.exe", "/i x.inf /d"},
+        {"2026-12-08 18:20:17.123\t4242\tpath\twith a tab", true, "4242 Tavenor.exe", "path\twith a tab"},
+        {"18:20:17.123\twindow message\told format", false, "", ""},
+        {"2026-12-08 18:20:17.123\tx42\ttext", false, "", ""},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        std::string line = cases[i].line;
+        if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0)
+            line.resize(line.size() - 2);
+        SavedRow row;
+        ASSERT_EQ(parse_saved_row(line, &row), cases[i].read) << "case " << i;
+        if (!cases[i].read)
+            continue;
+        EXPECT_EQ(row.source, cases[i].source) << "case " << i;
+        EXPECT_EQ(row.text, cases[i].text) << "case " << i;
+        EXPECT_EQ(row.time.ms, 123u) << "case " << i;
+        EXPECT_EQ(row.time.day, 8u) << "case " << i;
+    }
+    EXPECT_EQ(saved_row(at, 13, 61005, "s", "t"), "2026-12-08 18:20:17.123\t13\t+61.005\ts\tt\r\n");
 }
 
 } // namespace

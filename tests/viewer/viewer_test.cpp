@@ -303,7 +303,9 @@ TEST(Viewer, ATavenorRunArrivesOnceThenItsOutcome)
     EXPECT_EQ(rows.back(), source + "ended with exit code 0: success");
     for (const std::string& row : rows)
         EXPECT_EQ(row.compare(0, source.size(), source), 0) << row;
-    EXPECT_EQ(rows[0], source + "/u x.inf /d");
+    // The run's head first, then its command line.
+    EXPECT_EQ(rows[0], source + "Tavenor run: /u x.inf /d");
+    EXPECT_EQ(rows[1], source + "/u x.inf /d");
 }
 
 // A small file system of the host's own at folder, gone with the object;
@@ -530,6 +532,71 @@ TEST(Viewer, ALogThatCannotBeOpenedIsSaidInTheList)
     EXPECT_NE(note.find(L"(error 3)"), std::wstring::npos) << std::string(note.begin(), note.end());
     viewer.stop();
     EXPECT_EQ(viewer.exit_code(), 2u);
+}
+
+// Tavenor's own trace file (/l), opened as the viewer's argument: its
+// times and processes kept, each run under a head row that tells its end,
+// the filter working over it, and "Copy This Run" giving a report of the
+// run with the focus.
+TEST(Viewer, OpensTavenorsTraceFileWithItsRuns)
+{
+    std::string folder = fresh_work_folder(test_name());
+    std::string trace = folder + "\\tavenor.log";
+    ASSERT_TRUE(write_file(trace, "2026-12-08 18:20:17.123\t4242\tTavenor 1.4.0 started\r\n"
+                                  "2026-12-08 18:20:17.125\t4242\t/i x.inf /d\r\n"
+                                  "2026-12-08 18:20:18.500\t4242\tCall DriverPackageInstall Succeed.\r\n"
+                                  "2026-12-08 18:20:18.510\t4242\tExit code 0 (success)\r\n"
+                                  "2026-12-08 18:21:00.001\t4343\tTavenor 1.4.0 started\r\n"
+                                  "2026-12-08 18:21:00.002\t4343\t/u y.inf /d\r\n"
+                                  "2026-12-08 18:21:01.000\t4343\tCall DriverPackageUninstall failed\r\n"
+                                  "2026-12-08 18:21:01.010\t4343\tExit code 2 (the operation failed)\r\n"));
+    std::string command = "\"" + program_folder() + "Corvane.exe\" \"" + trace + "\"";
+    std::vector<char> writable(command.begin(), command.end());
+    writable.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process));
+    // The window, once its list is made.
+    HWND window = nullptr;
+    HWND list = nullptr;
+    for (int i = 0; i < 500 && list == nullptr; ++i) {
+        window = FindWindowA("CorvaneViewer", trace_viewer_title);
+        list = window != nullptr ? FindWindowExA(window, nullptr, WC_LISTVIEWA, nullptr) : nullptr;
+        if (list == nullptr)
+            Sleep(20);
+    }
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(rows_once(list, 10), 10);
+    EXPECT_EQ(cell_text(process.hProcess, list, 0, 2), L"Tavenor run: /i x.inf /d  |  Exit code 0 (success)");
+    EXPECT_EQ(cell_text(process.hProcess, list, 2, 0), L"18:20:17.125");
+    EXPECT_EQ(cell_text(process.hProcess, list, 5, 1), L"4343 Tavenor.exe");
+    EXPECT_EQ(cell_text(process.hProcess, list, 5, 2), L"Tavenor run: /u y.inf /d  |  Exit code 2 (the operation failed)");
+
+    select_row(process.hProcess, list, 2);  // a line of the first run
+    ASSERT_TRUE(menu_command(window, id_copy_run));
+    std::vector<std::string> report;
+    if (OpenClipboard(nullptr)) {
+        HANDLE data = GetClipboardData(CF_TEXT);
+        if (data != nullptr) {
+            report = split_lines(static_cast<const char*>(GlobalLock(data)));
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+    }
+    EXPECT_EQ(report, (std::vector<std::string>{"Tavenor run: /i x.inf /d", "Outcome: Exit code 0 (success)",
+                                                "Process: 4242 Tavenor.exe", "Started: 2026-12-08 18:20:17.123", "",
+                                                "18:20:17.123\tTavenor 1.4.0 started", "18:20:17.125\t/i x.inf /d",
+                                                "18:20:18.500\tCall DriverPackageInstall Succeed.",
+                                                "18:20:18.510\tExit code 0 (success)"}));
+
+    SetWindowTextA(FindWindowExA(window, nullptr, "Edit", nullptr), "y.inf");
+    EXPECT_EQ(rows_once(list, 2), 2);
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
 }
 
 } // namespace
