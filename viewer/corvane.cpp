@@ -1243,6 +1243,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
     ViewerOptions options = parse_options(tail ? tail : "");
     std::string log_path = full_path(options.log);
     g_viewer.elapsed = options.elapsed;
+    if (options.keep != 0 && options.keep < g_viewer.store.rows_max)
+        g_viewer.store.rows_max = options.keep;
     bool log_taken = false;
     // A file the running viewer cannot open is said in its list.
     if (hand_over_to_running(window_class, log_path, full_path(options.open), &log_taken))

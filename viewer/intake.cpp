@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 std::string capped_text(const char* bytes, size_t size)
 {
     size_t kept = size < message_bytes_max ? size : message_bytes_max;
@@ -171,6 +173,8 @@ ViewerOptions parse_options(const char* tail)
             options.log = words[++i];
         else if (letter == 'e')
             options.elapsed = true;
+        else if (letter == 'k' && i + 1 < words.size())
+            options.keep = std::max(keep_min, strtoul(words[++i].c_str(), nullptr, 10));
         else if (!is_switch && options.open.empty())
             options.open = word;
     }

@@ -72,11 +72,14 @@ std::string join_rest(Joiner& joiner, uint32_t process);
 
 // The viewer's command line: "/log <file>" appends every line to the file,
 // "/elapsed" adds the seconds since the row before to the log and Save,
-// and a file named alone is opened (names quoted when they hold blanks).
+// "/keep <lines>" keeps fewer lines than the most (keep_min at least), and
+// a file named alone is opened (names quoted when they hold blanks).
+constexpr unsigned long keep_min = 1000;
 struct ViewerOptions {
     std::string log;
     std::string open;
     bool elapsed = false;
+    unsigned long keep = 0;  // 0: the most
 };
 ViewerOptions parse_options(const char* tail);
 

@@ -85,17 +85,19 @@ TEST(Intake, TheCommandLine)
         const char* log;
         const char* open;
         bool elapsed;
+        unsigned long keep;
     } cases[] = {
-        {"/log x.log", "x.log", "", false},
-        {"  -LOG \"C:\\with blanks\\x.log\"  /elapsed", "C:\\with blanks\\x.log", "", true},
-        {"\"C:\\saved run.txt\" /l trailing.log   ", "trailing.log", "C:\\saved run.txt", false},
-        {"/log", "", "", false},
+        {"/log x.log /keep 5000", "x.log", "", false, 5000},
+        {"  -LOG \"C:\\with blanks\\x.log\"  /elapsed", "C:\\with blanks\\x.log", "", true, 0},
+        {"\"C:\\saved run.txt\" /l trailing.log /keep 10", "trailing.log", "C:\\saved run.txt", false, keep_min},
+        {"/log", "", "", false, 0},
     };
     for (const auto& c : cases) {
         ViewerOptions options = parse_options(c.tail);
         EXPECT_EQ(options.log, c.log) << c.tail;
         EXPECT_EQ(options.open, c.open) << c.tail;
         EXPECT_EQ(options.elapsed, c.elapsed) << c.tail;
+        EXPECT_EQ(options.keep, c.keep) << c.tail;
     }
 }
 

@@ -21,9 +21,9 @@ namespace {
 // A running viewer with its log file; closed by stop().
 class RunningViewer {
 public:
-    explicit RunningViewer(const std::string& log) : log_(log)
+    explicit RunningViewer(const std::string& log, const std::string& more = "") : log_(log)
     {
-        std::string command = "\"" + program_folder() + "Corvane.exe\" /log \"" + log + "\"";
+        std::string command = "\"" + program_folder() + "Corvane.exe\" /log \"" + log + "\" " + more;
         std::vector<char> writable(command.begin(), command.end());
         writable.push_back('\0');
         STARTUPINFOA startup = {};
@@ -597,6 +597,47 @@ TEST(Viewer, OpensTavenorsTraceFileWithItsRuns)
     EXPECT_EQ(WaitForSingleObject(process.hProcess, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+}
+
+// At the line cap the oldest lines go and the rest move up the list: a
+// found line stays selected (and is what Copy takes), not the row number
+// it had.
+TEST(Viewer, AFoundLineStaysSelectedWhileOldLinesGo)
+{
+    std::string log = fresh_work_folder(test_name()) + "\\corvane.log";
+    RunningViewer viewer(log, "/keep 1000");
+    ASSERT_NE(viewer.window(), nullptr);
+    auto send_lines = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            std::string line = "line " + std::to_string(i) + ".";
+            ASSERT_TRUE(send(viewer.window(), trace_viewer_tag, line.data(), static_cast<DWORD>(line.size())));
+        }
+    };
+    send_lines(0, 1000);
+    HWND list = FindWindowExA(viewer.window(), nullptr, WC_LISTVIEWA, nullptr);
+    ASSERT_EQ(rows_once(list, 1000), 1000);
+    HWND include = FindWindowExA(viewer.window(), nullptr, "Edit", nullptr);
+    HWND exclude = FindWindowExA(viewer.window(), include, "Edit", nullptr);
+    HWND find = FindWindowExA(viewer.window(), exclude, "Edit", nullptr);
+    SetWindowTextA(find, "line 700.");
+    ASSERT_TRUE(menu_command(viewer.window(), id_find_next));
+    // The last row once the list has caught up, or what it was after two
+    // seconds.
+    auto last_row_once = [&](const std::wstring& expected) {
+        std::wstring text;
+        for (int i = 0; i < 100 && (text = cell_text(viewer.process(), list, 999, 2)) != expected; ++i)
+            Sleep(20);
+        return text;
+    };
+    send_lines(1000, 1500);  // lines 0 to 499 go
+    ASSERT_EQ(last_row_once(L"line 1499."), L"line 1499.");
+    ASSERT_TRUE(menu_command(viewer.window(), id_copy));
+    EXPECT_EQ(clipboard_texts(), std::vector<std::string>{"line 700."});
+    // A selected line that goes is no longer selected: Copy takes all.
+    send_lines(1500, 2000);
+    ASSERT_EQ(last_row_once(L"line 1999."), L"line 1999.");
+    ASSERT_TRUE(menu_command(viewer.window(), id_copy));
+    EXPECT_EQ(clipboard_texts().size(), 1000u);
 }
 
 } // namespace
