@@ -1016,7 +1016,7 @@ bool open_log(const std::string& path)
     LogWriter* writer = nullptr;
     DWORD error = GetLastError();
     if (file != INVALID_HANDLE_VALUE) {
-        writer = start_writer(file, log_failed);
+        writer = start_writer(file, path, log_bytes_max, log_failed);
         error = GetLastError();
     }
     if (writer == nullptr) {

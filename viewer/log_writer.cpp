@@ -18,6 +18,9 @@ constexpr DWORD writer_end_ms = 10000;
 
 struct LogWriter {
     HANDLE file;
+    std::string path;
+    unsigned long long bytes_max;
+    unsigned long long size;  // of the file, as the writer thread knows it
     HANDLE thread;
     HANDLE wake;  // auto-reset: bytes queued, or the end asked for
     WriterFailed told;
@@ -41,6 +44,29 @@ void writer_failed(LogWriter* writer, DWORD error)
         writer->told(error);
 }
 
+// The full file becomes "<file>.1" and a new one is begun; false with the
+// reason in the last error.
+bool roll_over(LogWriter* writer)
+{
+    if (!FlushFileBuffers(writer->file))
+        return false;
+    CloseHandle(writer->file);
+    bool moved = MoveFileExA(writer->path.c_str(), (writer->path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    DWORD error = GetLastError();
+    writer->file = CreateFileA(writer->path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (writer->file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(writer->file, &size);
+    writer->size = static_cast<unsigned long long>(size.QuadPart);
+    if (!moved) {
+        SetLastError(error);
+        return false;
+    }
+    return true;
+}
+
 DWORD WINAPI write_log(void* parameter)
 {
     LogWriter* writer = static_cast<LogWriter*>(parameter);
@@ -59,7 +85,15 @@ DWORD WINAPI write_log(void* parameter)
         bool stop = writer->stop;
         bool failed = writer->failed;
         LeaveCriticalSection(&writer->lock);
+        if (!failed && !bytes.empty() && writer->size > 0 && writer->size + bytes.size() > writer->bytes_max) {
+            if (!roll_over(writer)) {
+                writer_failed(writer, GetLastError());
+                failed = true;
+            }
+            dirty = false;
+        }
         if (!failed && !bytes.empty()) {
+            writer->size += bytes.size();
             if (!write_all(writer->file, bytes)) {
                 writer_failed(writer, GetLastError());
                 failed = true;
@@ -96,9 +130,13 @@ bool write_all(HANDLE file, const std::string& bytes)
     return true;
 }
 
-LogWriter* start_writer(HANDLE file, WriterFailed failed)
+LogWriter* start_writer(HANDLE file, const std::string& path, unsigned long long bytes_max, WriterFailed failed)
 {
-    LogWriter* writer = new LogWriter{file, nullptr, nullptr, failed, {}, std::string(), false, false};
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(file, &size);
+    LogWriter* writer = new LogWriter{file,    path,    bytes_max, static_cast<unsigned long long>(size.QuadPart),
+                                      nullptr, nullptr, failed,    {},
+                                      std::string(), false, false};
     InitializeCriticalSection(&writer->lock);
     writer->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (writer->wake != nullptr)
@@ -140,7 +178,8 @@ bool stop_writer(LogWriter* writer)
     bool failed = writer->failed;
     CloseHandle(writer->thread);
     CloseHandle(writer->wake);
-    CloseHandle(writer->file);
+    if (writer->file != INVALID_HANDLE_VALUE)
+        CloseHandle(writer->file);
     DeleteCriticalSection(&writer->lock);
     delete writer;
     return !failed;

@@ -9,11 +9,18 @@
 
 struct LogWriter;
 
-// A writer for file, which it then owns; nullptr (the file closed) when no
-// thread can be had.  Its first failure is told to failed, on the writer's
-// thread or the caller's (the error, 0 when the disk did not keep up).
+// The log file's size is bounded: before a write would take it past
+// log_bytes_max, it is renamed to "<file>.1" (an older one replaced) and a
+// new file is begun, so that the log and its predecessor hold at most
+// twice this.
+constexpr unsigned long long log_bytes_max = 64ull * 1024 * 1024;
+
+// A writer for file (opened for appending at path), which it then owns;
+// nullptr (the file closed) when no thread can be had.  Its first failure
+// is told to failed, on the writer's thread or the caller's (the error, 0
+// when the disk did not keep up).
 using WriterFailed = void (*)(DWORD error);
-LogWriter* start_writer(HANDLE file, WriterFailed failed);
+LogWriter* start_writer(HANDLE file, const std::string& path, unsigned long long bytes_max, WriterFailed failed);
 
 // Hands bytes to the writer; past what it may hold, the disk counts as not
 // keeping up.
