@@ -54,8 +54,10 @@ constexpr UINT refresh_interval_ms = 50;
 constexpr UINT_PTR refresh_timer = 3;
 // A window message's row waits this long for its debugger-output copy
 // (which names the process) before it is shown without it; the copy
-// follows the message at once, so this is only reached without one.
-constexpr DWORD copy_wait_ms = 1000;
+// follows the message at once, so this is only reached without one.  A
+// copy that comes later still names the row's process, and is not shown
+// again.
+constexpr DWORD copy_wait_ms = 250;
 constexpr UINT_PTR settle_timer = 4;
 // A file opened for reading is taken up to this size.
 constexpr DWORD open_bytes_max = 256u * 1024 * 1024;
@@ -108,6 +110,7 @@ struct Viewer {
     bool log_failed = false;  // a log write failed: said in the list, and in the exit code
     RecentLines recent;       // window messages' rows of the last moments
     std::deque<Arrival> arriving;  // not yet in the list or the log
+    std::deque<std::pair<uint64_t, uint64_t>> shown_window_rows;  // arrival, line: of the last moments
     uint64_t arrivals = 0;
     std::vector<Run> runs;     // oldest first
     bool elapsed = false;      // the log and Save have a column of seconds since the row before
@@ -303,6 +306,11 @@ void commit(const Arrival& row, std::string* log_bytes)
     }
     uint64_t number = store_next_line(g_viewer.store);
     add_row(row.time, row.source, row.text, row.failure, false, to_log, log_bytes);
+    if (row.awaiting) {
+        g_viewer.shown_window_rows.emplace_back(row.id, number);
+        if (g_viewer.shown_window_rows.size() > recent_max)
+            g_viewer.shown_window_rows.pop_front();
+    }
     if (run != nullptr && is_run_end(row.text)) {
         run->outcome = row.text;
         run->end = number;
@@ -384,7 +392,10 @@ void refresh_list()
     int count = static_cast<int>(view_count(g_viewer.store));
     uint64_t gone = g_viewer.store.view_dropped;
     g_viewer.store.view_dropped = 0;
+    // Rows the list gives up are not the user's doing.
+    g_viewer.syncing = true;
     SendMessageA(g_viewer.list, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+    g_viewer.syncing = false;
     if (g_viewer.store.dropped != g_viewer.dropped_shown)
         InvalidateRect(g_viewer.list, nullptr, FALSE);
     g_viewer.dropped_shown = g_viewer.store.dropped;
@@ -436,17 +447,29 @@ void take_captured()
     ULONGLONG now = GetTickCount64();
     for (Line& line : capture_take()) {
         uint64_t copied = line.source != own_source ? window_row_copied(g_viewer.recent, now, line.text) : no_line;
+        if (copied == no_line) {
+            receive(line);
+            continue;
+        }
         bool adopted = false;
         for (Arrival& row : g_viewer.arriving) {
-            if (copied != no_line && row.id == copied) {
+            if (row.id == copied) {
                 row.source = line.source;
                 row.awaiting = false;
                 adopted = true;
                 break;
             }
         }
-        if (!adopted)
-            receive(line);
+        // Late: the row is in the list already (and in the log as a window
+        // message); it shows its process from now on.
+        for (auto shown = g_viewer.shown_window_rows.rbegin(); !adopted && shown != g_viewer.shown_window_rows.rend();
+             ++shown) {
+            if (shown->first == copied) {
+                store_set_source(g_viewer.store, shown->second, line.source);
+                InvalidateRect(g_viewer.list, nullptr, FALSE);
+                adopted = true;
+            }
+        }
     }
     settle(false);
 }

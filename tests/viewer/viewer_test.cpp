@@ -366,11 +366,11 @@ std::wstring cell_text(HANDLE process, HWND list, int item, int column)
 }
 
 // The list's row count once it settles at expected (a filter is applied a
-// moment after its box changes), or what it was after two seconds.
+// moment after its box changes), or what it was after five seconds.
 LRESULT rows_once(HWND list, LRESULT expected)
 {
     LRESULT count = 0;
-    for (int i = 0; i < 100 && (count = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) != expected; ++i)
+    for (int i = 0; i < 250 && (count = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) != expected; ++i)
         Sleep(20);
     return count;
 }
