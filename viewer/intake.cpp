@@ -9,6 +9,10 @@
 std::string capped_text(const char* bytes, size_t size)
 {
     size_t kept = size < message_bytes_max ? size : message_bytes_max;
+    // A cut inside a UTF-8 character would leave the text not UTF-8, and
+    // then taken for the ANSI code page: the character goes whole.
+    for (int back = 0; kept < size && back < 3 && kept > 0 && (bytes[kept] & 0xC0) == 0x80; ++back)
+        --kept;
     int rows = 0;
     for (size_t i = 0; i < kept; ++i) {
         if (bytes[i] == '\n' && ++rows == message_rows_max) {

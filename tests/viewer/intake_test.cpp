@@ -21,6 +21,12 @@ TEST(Intake, AMessageIsCutAfterItsThousandthRowOnlyWhenMoreFollows)
     EXPECT_EQ(capped_text(thousand.data(), thousand.size()), thousand);
     std::string more = thousand + "x";
     EXPECT_EQ(capped_text(more.data(), more.size()), thousand + "\n[Corvane] 1 more bytes of this message cut");
+    // The byte cap falls inside a UTF-8 character: the character goes whole,
+    // so that the rest is still UTF-8.
+    std::string wide = std::string(message_bytes_max - 1, 'w') + "\xE2\x82\xAC";
+    std::string cut = capped_text(wide.data(), wide.size());
+    EXPECT_EQ(cut, std::string(message_bytes_max - 1, 'w') + "\n[Corvane] 3 more bytes of this message cut");
+    EXPECT_TRUE(is_utf8(cut));
 }
 
 TEST(Intake, PiecesAreJoinedPerProcessUntilTheirLineFeed)
