@@ -45,14 +45,17 @@ void writer_failed(LogWriter* writer, DWORD error)
 }
 
 // The full file becomes "<file>.1" and a new one is begun; false with the
-// reason in the last error.
+// reason in the last error when no file can be had to go on with.  A file
+// that cannot be renamed (a program reading it holds it open without
+// letting it be renamed) goes on growing rather than losing lines, and is
+// not tried again.
 bool roll_over(LogWriter* writer)
 {
     if (!FlushFileBuffers(writer->file))
         return false;
     CloseHandle(writer->file);
-    bool moved = MoveFileExA(writer->path.c_str(), (writer->path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-    DWORD error = GetLastError();
+    if (!MoveFileExA(writer->path.c_str(), (writer->path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING))
+        writer->bytes_max = ~0ull;
     writer->file = CreateFileA(writer->path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (writer->file == INVALID_HANDLE_VALUE)
@@ -60,10 +63,6 @@ bool roll_over(LogWriter* writer)
     LARGE_INTEGER size = {};
     GetFileSizeEx(writer->file, &size);
     writer->size = static_cast<unsigned long long>(size.QuadPart);
-    if (!moved) {
-        SetLastError(error);
-        return false;
-    }
     return true;
 }
 

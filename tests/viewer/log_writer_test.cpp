@@ -48,6 +48,16 @@ TEST(LogWriter, AFullLogRollsOverToOnePredecessor)
     EXPECT_EQ(read_file(path + ".1"), c);
     EXPECT_EQ(read_file(path), d);
     EXPECT_EQ(g_failures, 0);
+
+    // A reader that holds the file without letting it be renamed: the log
+    // goes on growing rather than stopping.
+    HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(append(path, 100, c));
+    CloseHandle(reader);
+    EXPECT_EQ(read_file(path), d + c);
+    EXPECT_EQ(g_failures, 0);
 }
 
 } // namespace
