@@ -48,14 +48,17 @@ void sync_list_selection()
     InvalidateRect(g_viewer.list, nullptr, FALSE);
 }
 
-// Scrolls the list by rows (up when negative).
-void scroll_rows(long rows)
+// Scrolls the list so that the row at index is at its top (as near as the
+// list's end allows): from the last row up, "make visible" stops with the
+// row at the top.
+void scroll_to_top(long index)
 {
-    RECT bounds = {};
-    bounds.left = LVIR_BOUNDS;
-    if (rows == 0 || !SendMessageA(g_viewer.list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&bounds)))
+    long count = static_cast<long>(view_count(g_viewer.store));
+    if (count == 0 || index < 0 || index >= count ||
+        index == static_cast<long>(SendMessageA(g_viewer.list, LVM_GETTOPINDEX, 0, 0)))
         return;
-    SendMessageA(g_viewer.list, LVM_SCROLL, 0, rows * (bounds.bottom - bounds.top));
+    SendMessageA(g_viewer.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count - 1), FALSE);
+    SendMessageA(g_viewer.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
 }
 
 // What a row says: a run's head row tells the run.
@@ -117,6 +120,7 @@ void refresh_list()
     int count = static_cast<int>(view_count(g_viewer.store));
     uint64_t gone = g_viewer.store.view_dropped;
     g_viewer.store.view_dropped = 0;
+    long top = static_cast<long>(SendMessageA(g_viewer.list, LVM_GETTOPINDEX, 0, 0));
     // Rows the list gives up are not the user's doing.
     g_viewer.syncing = true;
     SendMessageA(g_viewer.list, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
@@ -124,10 +128,12 @@ void refresh_list()
     if (g_viewer.store.dropped != g_viewer.dropped_shown)
         InvalidateRect(g_viewer.list, nullptr, FALSE);
     g_viewer.dropped_shown = g_viewer.store.dropped;
+    // Setting the focus again scrolls Wine's list to it: the top row is
+    // taken before.
     if (gone > 0 && (!g_viewer.selection.ranges.empty() || g_viewer.focus != no_line))
         sync_list_selection();
     if (gone > 0 && g_viewer.paused)
-        scroll_rows(-static_cast<long>(gone < static_cast<uint64_t>(count) ? gone : static_cast<uint64_t>(count)));
+        scroll_to_top(top > static_cast<long>(gone) ? top - static_cast<long>(gone) : 0);
     if (!g_viewer.paused && count > 0)
         SendMessageA(g_viewer.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count - 1), FALSE);
     update_status();
@@ -173,14 +179,20 @@ void clear()
 void apply_filter()
 {
     KillTimer(g_viewer.window, filter_timer);
+    // The line at the top of a paused list, to keep there.
+    size_t top_index = static_cast<size_t>(SendMessageA(g_viewer.list, LVM_GETTOPINDEX, 0, 0));
+    uint64_t top = top_index < view_count(g_viewer.store) ? view_line(g_viewer.store, top_index) : no_line;
     store_set_filter(g_viewer.store, window_text(g_viewer.include), window_text(g_viewer.exclude));
     g_viewer.store.view_dropped = 0;
     g_viewer.syncing = true;
     SendMessageA(g_viewer.list, LVM_SETITEMCOUNT, view_count(g_viewer.store), 0);
     g_viewer.syncing = false;
-    // The selection stays with its lines; a paused list keeps the focused
-    // one in view.
+    // The selection stays with its lines; a paused list keeps its top line
+    // (or the next one the filter leaves) at the top, and the focused line
+    // in view.
     sync_list_selection();
+    if (g_viewer.paused && top != no_line)
+        scroll_to_top(static_cast<long>(view_at_or_after(g_viewer.store, top)));
     long focus = g_viewer.focus != no_line ? view_index_of(g_viewer.store, g_viewer.focus) : -1;
     if (g_viewer.paused && focus >= 0)
         SendMessageA(g_viewer.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(focus), FALSE);

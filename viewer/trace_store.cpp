@@ -226,6 +226,15 @@ long view_index_of(const TraceStore& store, uint64_t line)
     return at != store.shown.end() && *at == line ? static_cast<long>(at - store.shown.begin()) : -1;
 }
 
+size_t view_at_or_after(const TraceStore& store, uint64_t line)
+{
+    if (line < store.first)
+        return 0;
+    if (!filtering(store))
+        return static_cast<size_t>(std::min<uint64_t>(line - store.first, store.rows.size()));
+    return static_cast<size_t>(std::lower_bound(store.shown.begin(), store.shown.end(), line) - store.shown.begin());
+}
+
 void store_set_source(TraceStore& store, uint64_t line, const std::string& source)
 {
     if (line >= store.first && line < store_next_line(store))

@@ -81,6 +81,8 @@ std::string row_stamp(const StoreRow& row);
 // when the line is not in the view (filtered out, dropped or cleared).
 uint64_t view_line(const TraceStore& store, size_t index);
 long view_index_of(const TraceStore& store, uint64_t line);
+// The view index of the first line at or after line (view_count when none).
+size_t view_at_or_after(const TraceStore& store, uint64_t line);
 // The line number the next row added will have.
 inline uint64_t store_next_line(const TraceStore& store)
 {

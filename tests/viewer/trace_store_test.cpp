@@ -131,6 +131,7 @@ TEST(TraceStore, LinesKeepTheirNumbersThroughFiltersDropsAndClearing)
     EXPECT_EQ(view_index_of(store, 0), -1);
     add(store, "x4");  // drops b1, which was not
     EXPECT_EQ(store.view_dropped, 1u);
+    EXPECT_EQ(view_at_or_after(store, 1), 0u);  // x2 is the next line the filter leaves
     store_set_filter(store, "", "");
     EXPECT_EQ(view_index_of(store, 4), 2);
     store_clear(store);
