@@ -32,11 +32,13 @@ public:
                             &process_))
             return;
         for (int i = 0; i < 500 && window_ == nullptr; ++i) {
+            // The viewer's window once its list is made: it can be found
+            // while it is still making its controls.
             HWND found = FindWindowA(nullptr, trace_viewer_title);
             DWORD owner = 0;
             if (found != nullptr)
                 GetWindowThreadProcessId(found, &owner);
-            if (owner == process_.dwProcessId)
+            if (owner == process_.dwProcessId && FindWindowExA(found, nullptr, WC_LISTVIEWA, nullptr) != nullptr)
                 window_ = found;
             else
                 Sleep(20);
