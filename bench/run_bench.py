@@ -8,6 +8,8 @@ through scripts/bench, which sets up Wine; WINEPREFIX must name the build's
 prefix.
 
     run_bench.py <build folder> <docs/performance.md> [runs]
+    run_bench.py <build folder> <docs/performance.md> viewer
+                 (the viewer's section only, the rest of the file kept)
 """
 import os
 import re
@@ -33,20 +35,29 @@ def wall(cmd, **kw):
 # Lines per viewer run: a burst as large as the viewer's tests send.
 VIEWER_LINES = 100000
 VIEWER_RUNS = 3
+# Debugger-output lines per run, and the lines behind the memory figure.
+DEBUG_LINES = 50000
+MEMORY_LINES = 200000
 
 
-def viewer_run(build, target, log):
+def start_receiver(build, target, log):
+    """Corvane (with a fresh log file) or one of the floor's programs."""
+    bench = os.path.join(build, "bin", "tavenor-viewer-bench.exe")
+    if target == "corvane":
+        for old in (log, log + ".1"):
+            if os.path.exists(old):
+                os.remove(old)
+        return subprocess.Popen([WINE, os.path.join(build, "bin", "Corvane.exe"), "/log", log],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return subprocess.Popen([WINE, bench, target], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def viewer_run(build, target, log, lines=VIEWER_LINES):
     """One burst into a fresh window: Corvane (with a log file) or the
     floor's sink.  The sender's figures as a dict."""
     bench = os.path.join(build, "bin", "tavenor-viewer-bench.exe")
-    if target == "corvane":
-        if os.path.exists(log):
-            os.remove(log)
-        window = subprocess.Popen([WINE, os.path.join(build, "bin", "Corvane.exe"), "/log", log],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    else:
-        window = subprocess.Popen([WINE, bench, "sink"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    out = subprocess.run([WINE, bench, "send", str(VIEWER_LINES)], capture_output=True, text=True,
+    window = start_receiver(build, target, log)
+    out = subprocess.run([WINE, bench, "send", str(lines)], capture_output=True, text=True,
                          check=True).stdout
     window.wait(timeout=60)
     info = dict(kv.split("=") for kv in out.split())
@@ -55,10 +66,26 @@ def viewer_run(build, target, log):
                 p99=float(info["p99_us"]), max=float(info["max_us"]), grown=(after - before) / 1024)
 
 
+def debug_run(build, target, log):
+    """DEBUG_LINES lines to the debugger output, read by Corvane or the
+    floor's reader: lines per second."""
+    bench = os.path.join(build, "bin", "tavenor-viewer-bench.exe")
+    reader = start_receiver(build, target, log)
+    out = subprocess.run([WINE, bench, "debug", str(DEBUG_LINES)], capture_output=True, text=True,
+                         check=True).stdout
+    reader.wait(timeout=60)
+    info = dict(kv.split("=") for kv in out.split())
+    return DEBUG_LINES / (float(info["total_us"]) / 1e6)
+
+
 def viewer_section(build, stage):
     log = os.path.join(stage, "corvane.log")
+    os.makedirs(stage, exist_ok=True)
     runs = {target: [viewer_run(build, target, log) for _ in range(VIEWER_RUNS)]
             for target in ("sink", "corvane")}
+    debug = {target: [debug_run(build, target, log) for _ in range(VIEWER_RUNS)]
+             for target in ("reader", "corvane")}
+    memory = viewer_run(build, "corvane", log, MEMORY_LINES)["grown"] * 1000000 / MEMORY_LINES
     med = lambda target, key: statistics.median(r[key] for r in runs[target])
     lines = ["| window | lines/s | median send | 99th percentile | slowest send | memory grown |",
              "|---|---|---|---|---|---|"]
@@ -71,6 +98,14 @@ def viewer_section(build, stage):
         for target, results in runs.items() for i, r in enumerate(results))
     ratio = med("corvane", "median") / med("sink", "median")
     burst = med("corvane", "total") / med("sink", "total")
+    debug_med = {target: statistics.median(results) for target, results in debug.items()}
+    debug_lines = "\n".join([
+        "| reader | debugger-output lines/s | runs |",
+        "|---|---|---|",
+        "| floor: a reader that keeps nothing | %.0f | %s |" % (
+            debug_med["reader"], ", ".join("%.0f" % x for x in debug["reader"])),
+        "| Corvane with /log | %.0f | %s |" % (
+            debug_med["corvane"], ", ".join("%.0f" % x for x in debug["corvane"]))])
     return """## The viewer
 
 Measured in the same run: `tavenor-viewer-bench.exe send %d` (bench/viewer_bench.cpp)
@@ -87,12 +122,40 @@ A line costs its sender %.2f times what the floor's does (median send); the
 burst as a whole takes %.2f times as long, the viewer's list and log work
 taking turns with the messages.
 
+Debugger output: `tavenor-viewer-bench.exe debug %d` writes %s trace lines,
+each followed by a line feed as Tavenor writes them; a writer waits for the
+reader to take each string, so the rate is the reader's. The floor is
+`tavenor-viewer-bench.exe reader`, which takes each string and keeps
+nothing. Median of %d runs each.
+
 %s
-""" % (VIEWER_LINES, "{:,}".format(VIEWER_LINES), VIEWER_RUNS, "\n".join(lines), ratio, burst, details)
+
+Corvane reads at %.0f%% of the floor's rate.
+
+Memory: Corvane grew by %.0f MB per million lines (%s window messages of 74
+bytes, listed and logged, scaled to a million). The list keeps 1,000,000
+lines at most, so this is about what it holds when full of such lines.
+
+%s
+""" % (VIEWER_LINES, "{:,}".format(VIEWER_LINES), VIEWER_RUNS, "\n".join(lines), ratio, burst,
+       DEBUG_LINES, "{:,}".format(DEBUG_LINES), VIEWER_RUNS, debug_lines,
+       100 * debug_med["corvane"] / debug_med["reader"], memory, "{:,}".format(MEMORY_LINES), details)
 
 
 def main():
     build, doc = sys.argv[1], sys.argv[2]
+    if len(sys.argv) > 3 and sys.argv[3] == "viewer":
+        # The viewer's section in place of the one the file has.
+        section = viewer_section(build, os.path.join(build, "bench-stage"))
+        with open(doc) as f:
+            old = f.read()
+        start = old.index("## The viewer")
+        later = old.find("\n## ", start + 1)
+        new = old[:start] + section + (old[later + 1:] if later >= 0 else "")
+        with open(doc, "w") as f:
+            f.write(new)
+        print(section)
+        return
     runs = int(sys.argv[3]) if len(sys.argv) > 3 else 7
     here = os.path.dirname(os.path.abspath(__file__))
     prefix = os.environ["WINEPREFIX"]

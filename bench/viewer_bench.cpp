@@ -7,8 +7,16 @@
 //              lines one by one as Tavenor does, then closes it and waits
 //              for its end.
 //
+//   reader:    reads the session's debugger output and keeps nothing: the
+//              least any debugger-output monitor costs a writer; ends on
+//              the line "bench: end".
+//   debug <n>: writes n trace lines to the debugger output, each followed
+//              by a line feed as Tavenor writes them, once a reader (the
+//              floor's or Corvane) has the channel; then "bench: end".
+//
 // send prints: lines=<n> total_us=<t> median_us=<m> p99_us=<p> max_us=<x>
 //              memory_kib=<private bytes of the window's process before>,<after>
+// debug prints: lines=<n> total_us=<t>
 #include <windows.h>
 #include <psapi.h>
 
@@ -107,14 +115,85 @@ int send(int count)
     return 0;
 }
 
+constexpr char end_line[] = "bench: end";
+
+int reader()
+{
+    HANDLE buffer_ready = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_BUFFER_READY");
+    HANDLE data_ready = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY");
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "DBWIN_BUFFER");
+    const char* view = mapping != nullptr ? static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0))
+                                          : nullptr;
+    if (buffer_ready == nullptr || data_ready == nullptr || view == nullptr)
+        return 1;
+    for (;;) {
+        SetEvent(buffer_ready);
+        if (WaitForSingleObject(data_ready, 60000) != WAIT_OBJECT_0)
+            break;
+        if (strncmp(view + sizeof(DWORD), end_line, sizeof end_line) == 0)
+            break;
+    }
+    UnmapViewOfFile(view);
+    CloseHandle(mapping);
+    CloseHandle(data_ready);
+    CloseHandle(buffer_ready);
+    return 0;
+}
+
+int debug(int count)
+{
+    // A reader has the channel once its buffer-ready event exists.
+    HANDLE ready = nullptr;
+    for (int i = 0; i < 600 && ready == nullptr; ++i) {
+        ready = OpenEventA(SYNCHRONIZE, FALSE, "DBWIN_BUFFER_READY");
+        if (ready == nullptr)
+            Sleep(50);
+    }
+    if (ready == nullptr) {
+        fprintf(stderr, "no debugger-output reader\n");
+        return 1;
+    }
+    CloseHandle(ready);
+    Sleep(500);  // the reader's thread is waiting
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    for (int i = 0; i < count; ++i) {
+        char line[128];
+        snprintf(line, sizeof line, "Calling DriverPackageInstall with path:C:\\stage\\pkg\\x.inf, flag = %08x\n", i);
+        OutputDebugStringA(line);
+        OutputDebugStringA("\n");
+    }
+    QueryPerformanceCounter(&end);
+    OutputDebugStringA(end_line);
+    printf("lines=%d total_us=%.0f\n", count,
+           static_cast<double>(end.QuadPart - start.QuadPart) * 1e6 / frequency.QuadPart);
+    // A viewer that read them is closed, as send closes it.
+    HWND window = FindWindowA(nullptr, trace_viewer_title);
+    DWORD id = 0;
+    if (window != nullptr && GetWindowThreadProcessId(window, &id) != 0) {
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        if (process != nullptr) {
+            WaitForSingleObject(process, 30000);
+            CloseHandle(process);
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && strcmp(argv[1], "reader") == 0)
+        return reader();
+    if (argc == 3 && strcmp(argv[1], "debug") == 0 && atoi(argv[2]) > 0)
+        return debug(atoi(argv[2]));
     if (argc == 2 && strcmp(argv[1], "sink") == 0)
         return sink();
     if (argc == 3 && strcmp(argv[1], "send") == 0 && atoi(argv[2]) > 0)
         return send(atoi(argv[2]));
-    fprintf(stderr, "usage: tavenor-viewer-bench sink | send <lines>\n");
+    fprintf(stderr, "usage: tavenor-viewer-bench sink | send <lines> | reader | debug <lines>\n");
     return 64;
 }

@@ -1,4 +1,4 @@
-// Corvane: the trace viewer.  Its top-level window, titled "Corvane By
+// Corvane: the trace viewer's window.  Its top-level window, titled "Corvane By
 // Ledrik", receives Tavenor's trace lines as WM_COPYDATA messages tagged
 // 'CRVN', and it captures the debugger output of the session (and of the
 // machine when elevated).  It lists every line with its time and source in
@@ -11,200 +11,40 @@
 // A sender waits while its message is handled, so the handler only copies
 // the bytes (at most message_bytes_max of them) into a queue and returns;
 // the list and the log file are brought up to date afterwards, from a
-// posted message.
+// posted message.  This file is the window: its controls, layout, menus,
+// keys and messages.  The list (list_view.cpp), the flow of rows into the
+// list and the log (rows.cpp), the capture of the debugger output, the
+// log's writer, the single-instance claim and the intake rules are units
+// of their own.
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shellapi.h>
 
 #include <stdio.h>
 #include <string.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
-#include "base/window_station.h"
 #include "tracelib/viewer_channel.h"
+#include "viewer/capture.h"
+#include "viewer/commands.h"
+#include "viewer/single_instance.h"
 #include "viewer/trace_store.h"
-
-namespace {
-
-constexpr char window_class[] = "CorvaneViewer";
-constexpr UINT drain_message = WM_APP + 1;
-constexpr UINT capture_message = WM_APP + 2;
-// From the log's writer: writing failed (wparam: the error, 0 when the disk
-// did not keep up).
-constexpr UINT log_failed_message = WM_APP + 3;
-
-// The log goes to disk at most this long after a line was written: often
-// enough that a machine that stops loses almost nothing, seldom enough that
-// a burst of lines is not one disk flush per line.
-constexpr UINT flush_interval_ms = 250;
-// Bytes handed to the writer and not yet written: past this the disk (a
-// stalled share, say) does not keep up, which is said like a failed write.
-constexpr size_t log_queue_max = 32u * 1024 * 1024;
-// How long a closing viewer waits for its writer to finish the file.
-constexpr DWORD writer_end_ms = 10000;
-// A filter is applied this long after its text last changed, not per key.
-constexpr UINT filter_delay_ms = 200;
-constexpr UINT_PTR filter_timer = 2;
-// The list catches up with the store at most this often: a burst of lines
-// costs one redraw per interval, not one per line.
-constexpr UINT refresh_interval_ms = 50;
-constexpr UINT_PTR refresh_timer = 3;
-
-// A debugger-output line that repeats a window message of this long ago is
-// the same line of the same run, seen on its second channel.
-constexpr ULONGLONG same_line_ms = 2000;
-constexpr size_t recent_max = 1024;
-
-// The shared debug-output buffer: the writer's process id, then its text.
-constexpr DWORD debug_buffer_size = 4096;
-
-// A second start hands the running viewer its log file's path in a
-// message with this tag ('CRVL').
-constexpr ULONG_PTR log_file_tag = 0x4352564C;
-
-// One message's share: any process on the desktop can send, and a trace
-// line is at most 4 KiB.  Bytes past these are cut, and the cut is said.
-constexpr DWORD message_bytes_max = 64 * 1024;
-constexpr int message_rows_max = 1000;
-
-// Where a line came from, as the log file names it.
-constexpr char window_source[] = "window message";
-
-// Controls and commands; a button, its menu item and its key share an id.
-enum ControlId {
-    id_list = 100,
-    id_include,
-    id_exclude,
-    id_find,
-    id_find_previous,
-    id_find_next,
-    id_pause,
-    id_on_top,
-    id_status,
-    id_copy,
-    id_select_all,
-    id_clear,
-    id_save,
-    id_find_box,
-    id_exit,
-};
-
-struct Line {
-    SYSTEMTIME time;
-    std::string source;  // "window message", or "<process id> <image name>"
-    std::string text;
-    bool failure = false;  // shown as a failure whatever its text
-};
-
-// A process seen through the debugger output: watched until it ends, when
-// a line with its exit code follows its lines.
-struct Watched {
-    DWORD id;
-    std::string name;
-    HANDLE process;
-    HANDLE wait;
-};
-
-// The log file's writer: a thread of its own writes the bytes the window's
-// thread hands it and puts them on disk, so that a slow disk or share never
-// keeps a sender waiting.  Each file has its own writer.
-struct LogWriter {
-    HANDLE file;
-    HANDLE thread;
-    HANDLE wake;  // auto-reset: bytes queued, or the end asked for
-    CRITICAL_SECTION lock;  // guards what follows
-    std::string queued;
-    bool stop;
-    bool failed;  // said once; nothing more is written
-};
-
-struct Viewer {
-    HWND window = nullptr;
-    HWND list = nullptr;
-    HWND include = nullptr;  // filter: lines holding this
-    HWND exclude = nullptr;  // filter: lines not holding this
-    HWND find = nullptr;
-    HWND status = nullptr;
-    HFONT font = nullptr;
-    UINT dpi = USER_DEFAULT_SCREEN_DPI;
-    TraceStore store;          // everything shown
-    bool paused = false;       // new lines do not scroll the list
-    uint64_t waiting = 0;      // lines come in while paused
-    std::string note;          // the last search's outcome, in the status bar
-    std::string log_path;
-    bool refresh_due = false;    // lines are in the store, not yet in the list
-    uint64_t dropped_shown = 0;  // the store's dropped count when the list was last drawn
-    std::vector<Line> pending;   // received, not yet shown or logged
-    bool drain_posted = false;
-    LogWriter* log = nullptr;
-    bool log_failed = false;  // a log write failed: said in the list, and in the exit code
-    // Debugger output and process ends, from the capture threads and the
-    // thread pool: queued under the lock, brought in by the window's thread.
-    CRITICAL_SECTION lock;
-    std::vector<Line> captured;
-    volatile LONG capture_posted = 0;
-    std::vector<Watched> watched;
-    // Window messages of the last moments, so that a run seen on both
-    // channels (Tavenor sends each line to both) is shown once.
-    std::vector<std::pair<ULONGLONG, std::string>> recent;
-    HANDLE stop = nullptr;
-};
+#include "viewer/viewer.h"
 
 Viewer g_viewer;
 
-std::string stamp(const SYSTEMTIME& t)
+// A message box of the viewer's own, titled apart from its window, which a
+// sender looks for by its title.
+void tell(const std::string& text)
 {
-    char text[32];
-    snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-    return text;
+    MessageBoxA(g_viewer.window, text.c_str(), "Corvane", MB_OK | MB_ICONWARNING);
 }
 
-// All of bytes, or false with the reason in the last error: a write that
-// takes only part (a disk filling up) goes on with the rest, which then
-// fails with the disk's own error.
-bool write_all(HANDLE file, const std::string& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr))
-            return false;
-        if (written == 0) {
-            SetLastError(ERROR_WRITE_FAULT);
-            return false;
-        }
-        done += written;
-    }
-    return true;
-}
-
-// The rows of a received text: split at line feeds, a closing line feed
-// adding no row.
-std::vector<std::string> rows_of(const std::string& text)
-{
-    std::vector<std::string> rows;
-    size_t start = 0;
-    for (;;) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            size_t length = text.size() - start;
-            if (length > 0 && text.back() == '\r')
-                --length;
-            rows.push_back(text.substr(start, length));
-            break;
-        }
-        size_t length = end - start;
-        if (length > 0 && text[end - 1] == '\r')
-            --length;
-        rows.push_back(text.substr(start, length));
-        start = end + 1;
-    }
-    if (rows.size() > 1 && rows.back().empty())
-        rows.pop_back();
-    return rows;
-}
+namespace {
 
 // Sizes are given for 96 dots per inch and scaled to the window's monitor.
 int scaled(int size)
@@ -227,268 +67,6 @@ UINT window_dpi(HWND window)
     return dpi != 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
 }
 
-std::string grouped(uint64_t number)
-{
-    std::string digits = std::to_string(number);
-    for (size_t at = digits.size(); at > 3; at -= 3)
-        digits.insert(at - 3, ",");
-    return digits;
-}
-
-std::string window_text(HWND window)
-{
-    char text[1024] = "";
-    GetWindowTextA(window, text, sizeof text);
-    return text;
-}
-
-void update_status()
-{
-    const TraceStore& store = g_viewer.store;
-    std::string lines = grouped(store.rows.size()) + (store.rows.size() == 1 ? " line" : " lines");
-    if (!store.include.empty() || !store.exclude.empty())
-        lines += ", " + grouped(view_count(store)) + " shown";
-    if (store.dropped > 0)
-        lines += "; the oldest " + grouped(store.dropped) + " dropped (at most " + grouped(store.rows_max) + " kept)";
-    std::string scrolling =
-        g_viewer.paused ? "Paused: " + grouped(g_viewer.waiting) + " new lines below" : "Following new lines";
-    std::string last = !g_viewer.note.empty()     ? g_viewer.note
-                       : g_viewer.log_path.empty() ? std::string("No log file")
-                                                   : "Log: " + g_viewer.log_path;
-    const std::string* parts[] = {&lines, &scrolling, &last};
-    for (WPARAM i = 0; i < 3; ++i)
-        SendMessageA(g_viewer.status, SB_SETTEXTA, i, reinterpret_cast<LPARAM>(parts[i]->c_str()));
-}
-
-uint32_t time_of_day_ms(const SYSTEMTIME& t)
-{
-    return ((t.wHour * 60u + t.wMinute) * 60u + t.wSecond) * 1000u + t.wMilliseconds;
-}
-
-// Into the store, one row per text line.
-void show(const Line& line)
-{
-    uint32_t ms = time_of_day_ms(line.time);
-    for (const std::string& row : rows_of(line.text)) {
-        bool failure = line.failure || is_failure_line(row.data(), row.size());
-        if (store_add(g_viewer.store, ms, line.source, row.data(), row.size(), failure) && g_viewer.paused)
-            ++g_viewer.waiting;
-    }
-}
-
-// The list brought up to the store: new rows counted in, the last shown
-// unless scrolling is paused, everything redrawn when old rows went.
-void refresh_list()
-{
-    KillTimer(g_viewer.window, refresh_timer);
-    g_viewer.refresh_due = false;
-    int count = static_cast<int>(view_count(g_viewer.store));
-    SendMessageA(g_viewer.list, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
-    if (g_viewer.store.dropped != g_viewer.dropped_shown)
-        InvalidateRect(g_viewer.list, nullptr, FALSE);
-    g_viewer.dropped_shown = g_viewer.store.dropped;
-    if (!g_viewer.paused && count > 0)
-        SendMessageA(g_viewer.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count - 1), FALSE);
-    update_status();
-}
-
-// A failure of the log file, said once per file in the list, and in the
-// exit code.  error 0: the disk did not keep up.
-void report_log_write_failure(DWORD error)
-{
-    g_viewer.log_failed = true;
-    char note[160];
-    if (error == 0)
-        snprintf(note, sizeof note, "[Corvane] the log file's disk did not keep up: later lines are not in it");
-    else
-        snprintf(note, sizeof note, "[Corvane] writing the log file failed (error %lu): later lines are not in it",
-                 static_cast<unsigned long>(error));
-    Line line;
-    GetLocalTime(&line.time);
-    line.source = "Corvane";
-    line.text = note;
-    line.failure = true;
-    show(line);
-    refresh_list();
-}
-
-// Writer thread: the first failure ends the writing, and the window hears of it.
-void writer_failed(LogWriter* writer, DWORD error)
-{
-    EnterCriticalSection(&writer->lock);
-    bool first = !writer->failed;
-    writer->failed = true;
-    writer->queued.clear();
-    LeaveCriticalSection(&writer->lock);
-    if (first)
-        PostMessageA(g_viewer.window, log_failed_message, error, 0);
-}
-
-DWORD WINAPI write_log(void* parameter)
-{
-    LogWriter* writer = static_cast<LogWriter*>(parameter);
-    bool dirty = false;  // written, not yet on disk
-    ULONGLONG written_at = 0;
-    for (;;) {
-        DWORD wait = INFINITE;
-        if (dirty) {
-            ULONGLONG since = GetTickCount64() - written_at;
-            wait = since >= flush_interval_ms ? 0 : static_cast<DWORD>(flush_interval_ms - since);
-        }
-        WaitForSingleObject(writer->wake, wait);
-        std::string bytes;
-        EnterCriticalSection(&writer->lock);
-        bytes.swap(writer->queued);
-        bool stop = writer->stop;
-        bool failed = writer->failed;
-        LeaveCriticalSection(&writer->lock);
-        if (!failed && !bytes.empty()) {
-            if (!write_all(writer->file, bytes)) {
-                writer_failed(writer, GetLastError());
-                failed = true;
-            } else if (!dirty) {
-                dirty = true;
-                written_at = GetTickCount64();
-            }
-        }
-        if (dirty && (stop || GetTickCount64() - written_at >= flush_interval_ms)) {
-            dirty = false;
-            if (!failed && !FlushFileBuffers(writer->file))
-                writer_failed(writer, GetLastError());
-        }
-        if (stop)
-            return 0;
-    }
-}
-
-// A writer for file, which it then owns; nullptr (the file closed) when no
-// thread can be had.
-LogWriter* start_writer(HANDLE file)
-{
-    LogWriter* writer = new LogWriter{file, nullptr, nullptr, {}, std::string(), false, false};
-    InitializeCriticalSection(&writer->lock);
-    writer->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (writer->wake != nullptr)
-        writer->thread = CreateThread(nullptr, 0, write_log, writer, 0, nullptr);
-    if (writer->thread != nullptr)
-        return writer;
-    if (writer->wake != nullptr)
-        CloseHandle(writer->wake);
-    DeleteCriticalSection(&writer->lock);
-    CloseHandle(file);
-    delete writer;
-    return nullptr;
-}
-
-// Lets the writer write what it was given, put it on disk and end; then
-// closes the file.  A writer stuck on its disk past writer_end_ms is left to
-// the process's end, with its file, and counts as a failure.
-void stop_writer()
-{
-    LogWriter* writer = g_viewer.log;
-    if (writer == nullptr)
-        return;
-    g_viewer.log = nullptr;
-    EnterCriticalSection(&writer->lock);
-    writer->stop = true;
-    LeaveCriticalSection(&writer->lock);
-    SetEvent(writer->wake);
-    // The exit code tells of a failure even when its note comes too late
-    // for the list.
-    if (WaitForSingleObject(writer->thread, writer_end_ms) != WAIT_OBJECT_0) {
-        g_viewer.log_failed = true;
-        return;
-    }
-    if (writer->failed)
-        g_viewer.log_failed = true;
-    CloseHandle(writer->thread);
-    CloseHandle(writer->wake);
-    CloseHandle(writer->file);
-    DeleteCriticalSection(&writer->lock);
-    delete writer;
-}
-
-// The log file: per row its time stamp, its source and its text, CR LF
-// ended, handed to the writer.
-void log_batch(const std::vector<Line>& batch)
-{
-    LogWriter* writer = g_viewer.log;
-    if (writer == nullptr)
-        return;
-    std::string bytes;
-    for (const Line& line : batch) {
-        for (const std::string& row : rows_of(line.text))
-            bytes += stamp(line.time) + "\t" + line.source + "\t" + row + "\r\n";
-    }
-    EnterCriticalSection(&writer->lock);
-    bool taken = !writer->failed && writer->queued.size() + bytes.size() <= log_queue_max;
-    bool behind = !writer->failed && !taken;
-    if (taken)
-        writer->queued += bytes;
-    LeaveCriticalSection(&writer->lock);
-    if (taken)
-        SetEvent(writer->wake);
-    else if (behind)
-        writer_failed(writer, 0);
-}
-
-void drain()
-{
-    g_viewer.drain_posted = false;
-    std::vector<Line> batch;
-    batch.swap(g_viewer.pending);
-    if (batch.empty())
-        return;
-    log_batch(batch);
-    if (!g_viewer.refresh_due) {
-        g_viewer.refresh_due = true;
-        SetTimer(g_viewer.window, refresh_timer, refresh_interval_ms, nullptr);
-    }
-    for (const Line& line : batch)
-        show(line);
-}
-
-// The rows the list shows (only the selected ones, when asked), as the log
-// file has them.
-std::string view_text(bool selected_only)
-{
-    const TraceStore& store = g_viewer.store;
-    std::string text;
-    auto add = [&](size_t index) {
-        const StoreRow& row = view_row(store, index);
-        text += row_stamp(row) + "\t" + store.sources[row.source] + "\t" + row_text(store, row) + "\r\n";
-    };
-    if (!selected_only) {
-        for (size_t i = 0; i < view_count(store); ++i)
-            add(i);
-        return text;
-    }
-    LRESULT index = -1;
-    while ((index = SendMessageA(g_viewer.list, LVM_GETNEXTITEM, static_cast<WPARAM>(index), LVNI_SELECTED)) >= 0)
-        add(static_cast<size_t>(index));
-    return text;
-}
-
-// The selected rows, or all shown when none is selected, as Unicode text so
-// that UTF-8 lines paste as their characters.
-void copy_to_clipboard()
-{
-    bool any_selected = SendMessageA(g_viewer.list, LVM_GETSELECTEDCOUNT, 0, 0) > 0;
-    std::string text = view_text(any_selected);
-    int wide = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (wide <= 0 || !OpenClipboard(g_viewer.window))
-        return;
-    EmptyClipboard();
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, static_cast<size_t>(wide) * sizeof(wchar_t));
-    if (memory != nullptr) {
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, static_cast<wchar_t*>(GlobalLock(memory)), wide);
-        GlobalUnlock(memory);
-        if (SetClipboardData(CF_UNICODETEXT, memory) == nullptr)
-            GlobalFree(memory);
-    }
-    CloseClipboard();
-}
-
 void save_as()
 {
     char path[MAX_PATH] = "trace.txt";
@@ -504,40 +82,31 @@ void save_as()
         return;
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        MessageBoxA(g_viewer.window, "The file cannot be written.", trace_viewer_title, MB_OK | MB_ICONWARNING);
+        tell(std::string("Cannot write ") + path + ": " + system_reason(GetLastError()));
         return;
     }
-    bool written = write_all(file, view_text(false));
+    bool written = write_all(file, saved_text());
+    DWORD error = GetLastError();
     CloseHandle(file);
     if (!written)
-        MessageBoxA(g_viewer.window, "The file was not written whole.", trace_viewer_title, MB_OK | MB_ICONWARNING);
-}
-
-void clear()
-{
-    store_clear(g_viewer.store);
-    g_viewer.waiting = 0;
-    SendMessageA(g_viewer.list, LVM_SETITEMCOUNT, 0, 0);
+        tell(std::string("Writing ") + path + " failed: " + system_reason(error));
+    else
+        g_viewer.note = std::string("Saved: ") + path;
     update_status();
 }
 
-void apply_filter()
+void open_dialog()
 {
-    KillTimer(g_viewer.window, filter_timer);
-    store_set_filter(g_viewer.store, window_text(g_viewer.include), window_text(g_viewer.exclude));
-    SendMessageA(g_viewer.list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), 0);
-    SendMessageA(g_viewer.list, LVM_SETITEMCOUNT, view_count(g_viewer.store), 0);
-    InvalidateRect(g_viewer.list, nullptr, FALSE);
-    refresh_list();
-}
-
-void set_paused(bool paused)
-{
-    g_viewer.paused = paused;
-    g_viewer.waiting = 0;
-    SendMessageA(GetDlgItem(g_viewer.window, id_pause), BM_SETCHECK, paused ? BST_CHECKED : BST_UNCHECKED, 0);
-    CheckMenuItem(GetMenu(g_viewer.window), id_pause, paused ? MF_CHECKED : MF_UNCHECKED);
-    refresh_list();
+    char path[MAX_PATH] = "";
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = g_viewer.window;
+    dialog.lpstrFilter = "Logs and traces (*.log;*.txt)\0*.log;*.txt\0All files\0*.*\0";
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = sizeof path;
+    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
+    if (GetOpenFileNameA(&dialog))
+        open_file(path);
 }
 
 void set_on_top(bool on_top)
@@ -546,91 +115,6 @@ void set_on_top(bool on_top)
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     SendMessageA(GetDlgItem(g_viewer.window, id_on_top), BM_SETCHECK, on_top ? BST_CHECKED : BST_UNCHECKED, 0);
     CheckMenuItem(GetMenu(g_viewer.window), id_on_top, on_top ? MF_CHECKED : MF_UNCHECKED);
-}
-
-// The next (or previous) shown line holding the find box's text, from the
-// focused one; found, it is selected and kept in view (scrolling pauses so
-// that new lines do not carry it away).
-void find(bool backwards)
-{
-    std::string needle = window_text(g_viewer.find);
-    if (needle.empty()) {
-        SetFocus(g_viewer.find);
-        return;
-    }
-    LRESULT from = SendMessageA(g_viewer.list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED);
-    long hit = view_find(g_viewer.store, static_cast<long>(from), needle, backwards);
-    if (hit < 0) {
-        g_viewer.note = "\"" + needle + "\" not found";
-        update_status();
-        return;
-    }
-    g_viewer.note.clear();
-    LVITEMA state = {};
-    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(g_viewer.list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
-    state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(g_viewer.list, LVM_SETITEMSTATE, static_cast<WPARAM>(hit), reinterpret_cast<LPARAM>(&state));
-    SendMessageA(g_viewer.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(hit), FALSE);
-    if (!g_viewer.paused)
-        set_paused(true);
-    else
-        update_status();
-}
-
-// The text box that has the keyboard, which then takes Copy and Select
-// all itself; nullptr when none has it.
-HWND focused_box()
-{
-    HWND focus = GetFocus();
-    return focus == g_viewer.include || focus == g_viewer.exclude || focus == g_viewer.find ? focus : nullptr;
-}
-
-void select_all()
-{
-    if (HWND box = focused_box()) {
-        SendMessageA(box, EM_SETSEL, 0, -1);
-        return;
-    }
-    LVITEMA state = {};
-    state.state = state.stateMask = LVIS_SELECTED;
-    SendMessageA(g_viewer.list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
-}
-
-// What a row shows in a column; the copy stops at the list's buffer.
-void fill_cell(NMLVDISPINFOA* info)
-{
-    if (!(info->item.mask & LVIF_TEXT) || info->item.pszText == nullptr || info->item.cchTextMax <= 0)
-        return;
-    const TraceStore& store = g_viewer.store;
-    if (info->item.iItem < 0 || static_cast<size_t>(info->item.iItem) >= view_count(store)) {
-        info->item.pszText[0] = '\0';
-        return;
-    }
-    const StoreRow& row = view_row(store, static_cast<size_t>(info->item.iItem));
-    std::string cell = info->item.iSubItem == 0   ? row_stamp(row)
-                       : info->item.iSubItem == 1 ? store.sources[row.source]
-                                                  : row_text(store, row);
-    size_t room = static_cast<size_t>(info->item.cchTextMax) - 1;
-    size_t length = cell.size() < room ? cell.size() : room;
-    memcpy(info->item.pszText, cell.data(), length);
-    info->item.pszText[length] = '\0';
-}
-
-// Failure lines in red on a pale red ground.
-LRESULT draw_row(NMLVCUSTOMDRAW* draw)
-{
-    if (draw->nmcd.dwDrawStage == CDDS_PREPAINT)
-        return CDRF_NOTIFYITEMDRAW;
-    if (draw->nmcd.dwDrawStage != CDDS_ITEMPREPAINT)
-        return CDRF_DODEFAULT;
-    size_t index = static_cast<size_t>(draw->nmcd.dwItemSpec);
-    if (index < view_count(g_viewer.store) && view_row(g_viewer.store, index).failure) {
-        draw->clrText = RGB(170, 0, 0);
-        draw->clrTextBk = RGB(255, 230, 230);
-        return CDRF_NEWFONT;
-    }
-    return CDRF_DODEFAULT;
 }
 
 // The system's message font at the window's DPI, for every control.
@@ -731,8 +215,10 @@ HMENU make_menu()
         int id;  // 0: a separator
         const char* text;
     };
-    const Item file[] = {{id_save, "&Save As...\tCtrl+S"}, {0, nullptr}, {id_exit, "E&xit"}};
+    const Item file[] = {{id_open, "&Open...\tCtrl+O"}, {id_save, "&Save As...\tCtrl+S"}, {0, nullptr},
+                         {id_exit, "E&xit"}};
     const Item edit[] = {{id_copy, "&Copy\tCtrl+C"},
+                         {id_copy_run, "Copy This &Run\tCtrl+R"},
                          {id_select_all, "Select &All\tCtrl+A"},
                          {0, nullptr},
                          {id_find_box, "&Find...\tCtrl+F"},
@@ -740,7 +226,9 @@ HMENU make_menu()
                          {id_find_previous, "Find &Previous\tShift+F3"},
                          {0, nullptr},
                          {id_clear, "C&lear\tCtrl+L"}};
-    const Item view[] = {{id_pause, "&Pause Scrolling\tScroll Lock, Ctrl+P"}, {id_on_top, "Always on &Top\tCtrl+T"}};
+    const Item view[] = {{id_pause, "&Pause Scrolling\tScroll Lock, Ctrl+P"},
+                         {id_on_top, "Always on &Top\tCtrl+T"},
+                         {id_elapsed, "&Elapsed Time in Log and Save"}};
     HMENU bar = CreateMenu();
     auto add = [&](const char* title, const Item* items, size_t count) {
         HMENU popup = CreatePopupMenu();
@@ -762,247 +250,22 @@ HACCEL make_keys()
         {FCONTROL | FVIRTKEY, 'F', id_find_box},  {FVIRTKEY, VK_F3, id_find_next},
         {FSHIFT | FVIRTKEY, VK_F3, id_find_previous}, {FVIRTKEY, VK_SCROLL, id_pause},
         {FCONTROL | FVIRTKEY, 'P', id_pause},     {FCONTROL | FVIRTKEY, 'T', id_on_top},
+        {FCONTROL | FVIRTKEY, 'O', id_open},      {FCONTROL | FVIRTKEY, 'R', id_copy_run},
     };
     return CreateAcceleratorTableA(keys, static_cast<int>(sizeof keys / sizeof keys[0]));
-}
-
-// The first message_bytes_max bytes and message_rows_max rows of a message,
-// and a note of what was cut.
-std::string capped_text(const char* bytes, DWORD size)
-{
-    DWORD kept = size < message_bytes_max ? size : message_bytes_max;
-    int rows = 0;
-    for (DWORD i = 0; i < kept; ++i) {
-        if (bytes[i] == '\n' && ++rows == message_rows_max) {
-            kept = i;
-            break;
-        }
-    }
-    std::string text(bytes, kept);
-    if (kept < size) {
-        char note[64];
-        snprintf(note, sizeof note, "\n[Corvane] %lu more bytes of this message cut",
-                 static_cast<unsigned long>(size - kept));
-        text += note;
-    }
-    return text;
-}
-
-std::string without_line_ends(std::string text)
-{
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return text;
-}
-
-void remember_window_line(const std::string& text)
-{
-    ULONGLONG now = GetTickCount64();
-    std::vector<std::pair<ULONGLONG, std::string>>& recent = g_viewer.recent;
-    while (!recent.empty() && (now - recent.front().first > same_line_ms || recent.size() >= recent_max))
-        recent.erase(recent.begin());
-    recent.emplace_back(now, without_line_ends(text));
-}
-
-// True for a debugger-output line that a window message brought just before.
-bool seen_as_window_line(const std::string& text)
-{
-    ULONGLONG now = GetTickCount64();
-    for (auto it = g_viewer.recent.begin(); it != g_viewer.recent.end(); ++it) {
-        if (now - it->first <= same_line_ms && it->second == text) {
-            g_viewer.recent.erase(it);
-            return true;
-        }
-    }
-    return false;
-}
-
-// From any thread: a line for the window's thread to bring in.
-void queue_captured(Line line)
-{
-    EnterCriticalSection(&g_viewer.lock);
-    g_viewer.captured.push_back(std::move(line));
-    LeaveCriticalSection(&g_viewer.lock);
-    if (InterlockedExchange(&g_viewer.capture_posted, 1) == 0)
-        PostMessageA(g_viewer.window, capture_message, 0, 0);
-}
-
-void take_captured()
-{
-    InterlockedExchange(&g_viewer.capture_posted, 0);
-    std::vector<Line> batch;
-    EnterCriticalSection(&g_viewer.lock);
-    batch.swap(g_viewer.captured);
-    LeaveCriticalSection(&g_viewer.lock);
-    for (Line& line : batch) {
-        if (line.source != window_source && seen_as_window_line(line.text))
-            continue;
-        g_viewer.pending.push_back(std::move(line));
-    }
-    drain();
-}
-
-// What Tavenor's exit codes mean.
-const char* tavenor_outcome(DWORD code)
-{
-    static const char* const meanings[] = {"success", "success, a reboot is needed", "the operation failed",
-                                           "usage error: the command line was refused",
-                                           "DifxApix64.dll could not be loaded or lacks an entry point"};
-    return code < sizeof meanings / sizeof meanings[0] ? meanings[code] : nullptr;
-}
-
-// Thread pool: a watched process ended.
-VOID CALLBACK process_ended(void* parameter, BOOLEAN)
-{
-    DWORD id = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(parameter));
-    Line line;
-    GetLocalTime(&line.time);
-    DWORD code = 0;
-    EnterCriticalSection(&g_viewer.lock);
-    for (const Watched& watched : g_viewer.watched) {
-        if (watched.id == id) {
-            GetExitCodeProcess(watched.process, &code);
-            line.source = std::to_string(id) + " " + watched.name;
-            const char* meaning = lstrcmpiA(watched.name.c_str(), "Tavenor.exe") == 0 ? tavenor_outcome(code) : nullptr;
-            char text[160];
-            snprintf(text, sizeof text, "ended with exit code %lu%s%s", static_cast<unsigned long>(code),
-                     meaning ? ": " : "", meaning ? meaning : "");
-            line.text = text;
-            line.failure = meaning != nullptr && code >= 2;
-        }
-    }
-    LeaveCriticalSection(&g_viewer.lock);
-    if (!line.text.empty())
-        queue_captured(std::move(line));
-}
-
-// The name of a process writing debugger output, watched from its first
-// line on so that its end is shown.
-std::string writer_name(DWORD id)
-{
-    EnterCriticalSection(&g_viewer.lock);
-    for (const Watched& watched : g_viewer.watched) {
-        if (watched.id == id) {
-            std::string name = watched.name;
-            LeaveCriticalSection(&g_viewer.lock);
-            return name;
-        }
-    }
-    LeaveCriticalSection(&g_viewer.lock);
-    Watched watched = {id, "?", nullptr, nullptr};
-    watched.process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-    if (watched.process != nullptr) {
-        char path[MAX_PATH];
-        DWORD len = sizeof path;
-        if (QueryFullProcessImageNameA(watched.process, 0, path, &len)) {
-            std::string full(path, len);
-            watched.name = full.substr(full.find_last_of('\\') + 1);
-        }
-    }
-    EnterCriticalSection(&g_viewer.lock);
-    if (watched.process != nullptr &&
-        !RegisterWaitForSingleObject(&watched.wait, watched.process, process_ended,
-                                     reinterpret_cast<void*>(static_cast<ULONG_PTR>(id)), INFINITE,
-                                     WT_EXECUTEONLYONCE))
-        watched.wait = nullptr;
-    g_viewer.watched.push_back(watched);
-    LeaveCriticalSection(&g_viewer.lock);
-    return watched.name;
-}
-
-// One debugger-output channel: the shared buffer under the names with this
-// prefix ("" for this session, "Global\\" for the machine, which takes an
-// elevated viewer).  Opened before the window appears, so that a program
-// started once the window is seen finds the buffer; read by a thread of its
-// own until the viewer ends.
-struct Channel {
-    const char* prefix;
-    HANDLE buffer_ready;
-    HANDLE data_ready;
-    HANDLE mapping;
-    const char* view;
-    bool taken;  // another monitor has the channel
-};
-
-void open_channel(Channel* channel)
-{
-    const std::string prefix = channel->prefix;
-    channel->buffer_ready = CreateEventA(nullptr, FALSE, FALSE, (prefix + "DBWIN_BUFFER_READY").c_str());
-    channel->taken = channel->buffer_ready != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
-    channel->data_ready = CreateEventA(nullptr, FALSE, FALSE, (prefix + "DBWIN_DATA_READY").c_str());
-    channel->mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, debug_buffer_size,
-                                          (prefix + "DBWIN_BUFFER").c_str());
-    channel->view = channel->mapping != nullptr
-                        ? static_cast<const char*>(MapViewOfFile(channel->mapping, FILE_MAP_READ, 0, 0, 0))
-                        : nullptr;
-}
-
-void close_channel(Channel* channel)
-{
-    if (channel->view != nullptr)
-        UnmapViewOfFile(channel->view);
-    for (HANDLE handle : {channel->mapping, channel->data_ready, channel->buffer_ready}) {
-        if (handle != nullptr)
-            CloseHandle(handle);
-    }
-}
-
-// Ends when the viewer does, or at once when the channel cannot be had.
-DWORD WINAPI capture_debug_output(void* parameter)
-{
-    const Channel& channel = *static_cast<const Channel*>(parameter);
-    if (!channel.taken && channel.data_ready != nullptr && channel.view != nullptr) {
-        HANDLE waits[2] = {channel.data_ready, g_viewer.stop};
-        for (;;) {
-            SetEvent(channel.buffer_ready);
-            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
-                break;
-            DWORD id = 0;
-            memcpy(&id, channel.view, sizeof id);
-            const char* text = channel.view + sizeof id;
-            Line line;
-            GetLocalTime(&line.time);
-            line.text = without_line_ends(std::string(text, strnlen(text, debug_buffer_size - sizeof id)));
-            // The line feed a writer sends after each line adds nothing.
-            if (line.text.empty())
-                continue;
-            line.source = std::to_string(id) + " " + writer_name(id);
-            queue_captured(std::move(line));
-        }
-    } else if (channel.taken && channel.prefix[0] == '\0') {
-        Line note;
-        GetLocalTime(&note.time);
-        note.source = "Corvane";
-        note.text = "another debugger-output monitor is running: debugger output goes to it, not here";
-        queue_captured(std::move(note));
-    }
-    return 0;
-}
-
-// Appends from now on to the file at path (an empty path: no file).
-// Returns false, keeping the file it had, when the file cannot be opened.
-bool open_log(const std::string& path)
-{
-    if (path.empty())
-        return true;
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    LogWriter* writer = start_writer(file);
-    if (writer == nullptr)
-        return false;
-    stop_writer();
-    g_viewer.log = writer;
-    g_viewer.log_path = path;
-    if (g_viewer.status != nullptr)
-        update_status();
-    return true;
 }
 
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
+    case WM_DROPFILES: {
+        HDROP drop = reinterpret_cast<HDROP>(wparam);
+        char path[MAX_PATH];
+        if (DragQueryFileA(drop, 0, path, sizeof path) > 0)
+            open_file(path);
+        DragFinish(drop);
+        return 0;
+    }
     case WM_CREATE:
         g_viewer.window = window;
         g_viewer.dpi = window_dpi(window);
@@ -1035,6 +298,12 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
                 path.assign(static_cast<const char*>(data->lpData), data->cbData);
             return open_log(path) ? TRUE : FALSE;
         }
+        if (data != nullptr && data->dwData == open_file_tag && data->cbData > 0 && data->lpData != nullptr) {
+            // Opened once the sender has its answer: a box may ask the user.
+            g_viewer.open_later.assign(static_cast<const char*>(data->lpData), data->cbData);
+            PostMessageA(window, open_message, 0, 0);
+            return TRUE;
+        }
         if (data == nullptr || data->dwData != trace_viewer_tag)
             return FALSE;
         // Exactly cbData bytes (the sender appends no NUL), up to the cap.
@@ -1042,8 +311,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         GetLocalTime(&line.time);
         line.source = window_source;
         if (data->cbData > 0 && data->lpData != nullptr)
-            line.text = capped_text(static_cast<const char*>(data->lpData), data->cbData);
-        remember_window_line(line.text);
+            line.text = as_utf8(capped_text(static_cast<const char*>(data->lpData), data->cbData));
         g_viewer.pending.push_back(std::move(line));
         if (!g_viewer.drain_posted) {
             g_viewer.drain_posted = true;
@@ -1053,6 +321,11 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     }
     case drain_message:
         drain();
+        return 0;
+    case open_message:
+        if (!g_viewer.open_later.empty())
+            open_file(g_viewer.open_later);
+        g_viewer.open_later.clear();
         return 0;
     case capture_message:
         take_captured();
@@ -1065,6 +338,8 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
             apply_filter();
         else if (wparam == refresh_timer)
             refresh_list();
+        else if (wparam == settle_timer)
+            settle(false);
         return 0;
     case WM_NOTIFY: {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
@@ -1076,6 +351,17 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         }
         if (header->code == NM_CUSTOMDRAW)
             return draw_row(reinterpret_cast<NMLVCUSTOMDRAW*>(lparam));
+        if (header->code == LVN_ITEMCHANGED) {
+            const NMLISTVIEW* change = reinterpret_cast<const NMLISTVIEW*>(lparam);
+            if (change->uChanged & LVIF_STATE)
+                selection_changed(change->iItem, change->iItem, change->uOldState, change->uNewState);
+            return 0;
+        }
+        if (header->code == LVN_ODSTATECHANGED) {
+            const NMLVODSTATECHANGE* change = reinterpret_cast<const NMLVODSTATECHANGE*>(lparam);
+            selection_changed(change->iFrom, change->iTo, change->uOldState, change->uNewState);
+            return 0;
+        }
         break;
     }
     case WM_COMMAND: {
@@ -1107,6 +393,16 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         case id_clear:
             clear();
             return 0;
+        case id_open:
+            open_dialog();
+            return 0;
+        case id_copy_run:
+            copy_run();
+            return 0;
+        case id_elapsed:
+            g_viewer.elapsed = !g_viewer.elapsed;
+            CheckMenuItem(GetMenu(window), id_elapsed, g_viewer.elapsed ? MF_CHECKED : MF_UNCHECKED);
+            return 0;
         case id_save:
             save_as();
             return 0;
@@ -1136,8 +432,9 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         break;
     }
     case WM_CLOSE:
-        drain();
-        stop_writer();
+        take_captured();
+        settle(true);
+        close_log();
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:
@@ -1149,88 +446,33 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
-// "/log <file>", the file name quoted when it holds blanks.
-std::string log_option(const char* tail)
-{
-    while (*tail == ' ')
-        ++tail;
-    if (!((tail[0] == '/' || tail[0] == '-') && (tail[1] == 'l' || tail[1] == 'L')))
-        return std::string();
-    tail += 2;
-    while (*tail != '\0' && *tail != ' ')
-        ++tail;  // rest of the switch word
-    while (*tail == ' ')
-        ++tail;
-    std::string path;
-    if (*tail == '"') {
-        const char* end = strchr(tail + 1, '"');
-        path.assign(tail + 1, end ? static_cast<size_t>(end - tail - 1) : strlen(tail + 1));
-    } else {
-        path = tail;
-        while (!path.empty() && path.back() == ' ')
-            path.pop_back();
-    }
-    return path;
-}
-
 } // namespace
 
-// A viewer already running gets the log file and is brought to the front;
-// true when there is one.  A start that races another waits for its window.
-bool hand_over_to_running(const std::string& log_path, bool* log_taken)
+// The path made absolute here, in this start's own folder, before another
+// viewer (in a folder of its own) is handed it.
+std::string full_path(const std::string& path)
 {
-    HANDLE first = CreateMutexA(nullptr, FALSE, "Local\\CorvaneViewer");
-    bool another = first != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
-    // The mutex stays open for this process's life when it is the first.
-    if (!another)
-        return false;
-    CloseHandle(first);
-    HWND running = nullptr;
-    for (int i = 0; i < 250 && running == nullptr; ++i) {
-        running = FindWindowA(window_class, trace_viewer_title);
-        if (running == nullptr)
-            Sleep(20);
-    }
-    *log_taken = true;
-    if (running == nullptr)
-        return true;
-    if (!log_path.empty()) {
-        COPYDATASTRUCT data = {log_file_tag, static_cast<DWORD>(log_path.size()), const_cast<char*>(log_path.data())};
-        DWORD_PTR answer = 0;
-        *log_taken = SendMessageTimeoutA(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
-                                         SMTO_ABORTIFHUNG, 5000, &answer) != 0 &&
-                     answer != 0;
-    }
-    ShowWindow(running, SW_RESTORE);
-    SetForegroundWindow(running);
-    return true;
-}
-
-void report_log_failure(const std::string& log_path)
-{
-    if (someone_can_answer())
-        MessageBoxA(nullptr, ("Cannot open the log file " + log_path).c_str(), trace_viewer_title,
-                    MB_OK | MB_ICONERROR);
+    char full[MAX_PATH];
+    DWORD length = path.empty() ? 0 : GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    return length > 0 && length < sizeof full ? std::string(full, length) : path;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
 {
-    std::string log_path = log_option(tail ? tail : "");
+    ViewerOptions options = parse_options(tail ? tail : "");
+    std::string log_path = full_path(options.log);
+    g_viewer.elapsed = options.elapsed;
+    if (options.keep != 0 && options.keep < g_viewer.store.rows_max)
+        g_viewer.store.rows_max = options.keep;
     bool log_taken = false;
-    if (hand_over_to_running(log_path, &log_taken)) {
-        if (log_taken)
-            return 0;
-        report_log_failure(log_path);
-        return 2;
-    }
-    if (!open_log(log_path)) {
-        report_log_failure(log_path);
-        return 2;
-    }
+    // A file the running viewer cannot open is said in its list.
+    if (hand_over_to_running(window_class, log_path, full_path(options.open), &log_taken))
+        return log_taken ? 0 : 2;
+    // The viewer runs on without the file, and ends with 2.
+    if (!open_log(log_path))
+        g_viewer.log_failed = true;
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    InitializeCriticalSection(&g_viewer.lock);
-    g_viewer.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
     WNDCLASSA wc = {};
     wc.lpfnWndProc = window_proc;
@@ -1242,16 +484,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
     RegisterClassA(&wc);
     // The debugger output of this session and, when elevated, of the
     // machine (runs started as SYSTEM by a deployment agent).
-    Channel channels[] = {{"", nullptr, nullptr, nullptr, nullptr, false},
-                          {"Global\\", nullptr, nullptr, nullptr, nullptr, false}};
-    for (Channel& channel : channels)
-        open_channel(&channel);
+    capture_open();
     HACCEL keys = make_keys();
     g_viewer.window = CreateWindowExA(0, window_class, trace_viewer_title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                       CW_USEDEFAULT, 900, 560, nullptr, make_menu(), instance, nullptr);
     if (g_viewer.window == nullptr) {
-        for (Channel& channel : channels)
-            close_channel(&channel);
+        capture_stop();
         return 1;
     }
     // Created at 96 DPI's size; a window on a scaled monitor grows to match.
@@ -1259,9 +497,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
         SetWindowPos(g_viewer.window, nullptr, 0, 0, scaled(900), scaled(560), SWP_NOMOVE | SWP_NOZORDER);
     ShowWindow(g_viewer.window, show);
 
-    HANDLE capture_threads[2] = {};
-    for (int i = 0; i < 2; ++i)
-        capture_threads[i] = CreateThread(nullptr, 0, capture_debug_output, &channels[i], 0, nullptr);
+    DragAcceptFiles(g_viewer.window, TRUE);
+    if (g_viewer.elapsed)
+        CheckMenuItem(GetMenu(g_viewer.window), id_elapsed, MF_CHECKED);
+    capture_start(g_viewer.window, capture_message);
+    if (!options.open.empty())
+        open_file(options.open);
+    if (!g_viewer.pending.empty()) {
+        g_viewer.drain_posted = true;
+        PostMessageA(g_viewer.window, drain_message, 0, 0);
+    }
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
@@ -1274,22 +519,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
         DestroyAcceleratorTable(keys);
     if (g_viewer.font != nullptr)
         DeleteObject(g_viewer.font);
-    SetEvent(g_viewer.stop);
-    for (HANDLE thread : capture_threads) {
-        if (thread != nullptr) {
-            WaitForSingleObject(thread, 5000);
-            CloseHandle(thread);
-        }
-    }
-    for (Channel& channel : channels)
-        close_channel(&channel);
-    for (const Watched& watched : g_viewer.watched) {
-        if (watched.wait != nullptr)
-            UnregisterWaitEx(watched.wait, INVALID_HANDLE_VALUE);
-        if (watched.process != nullptr)
-            CloseHandle(watched.process);
-    }
-    CloseHandle(g_viewer.stop);
-    stop_writer();
+    capture_stop();
+    close_log();
     return g_viewer.log_failed ? 2 : 0;
 }

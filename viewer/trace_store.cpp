@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 namespace {
 
 char lower(char c)
@@ -72,6 +74,12 @@ void drop_oldest(TraceStore& store)
     store.rows.pop_front();
     ++store.first;
     ++store.dropped;
+    if (!filtering(store)) {
+        ++store.view_dropped;
+    } else if (!store.shown.empty() && store.shown.front() < store.first) {
+        store.shown.pop_front();
+        ++store.view_dropped;
+    }
 }
 
 } // namespace
@@ -95,7 +103,7 @@ bool is_failure_line(const char* text, size_t length)
 }
 
 bool store_add(TraceStore& store, uint32_t time_ms, const std::string& source, const char* text, size_t length,
-               bool failure)
+               bool failure, uint32_t date, bool header)
 {
     if (length > store.block_bytes)
         length = store.block_bytes;
@@ -110,6 +118,8 @@ bool store_add(TraceStore& store, uint32_t time_ms, const std::string& source, c
     row.time_ms = time_ms;
     row.source = source_index(store, source);
     row.failure = failure;
+    row.date = date;
+    row.header = header;
     if (length > 0)
         memcpy(store.blocks.back().get() + store.block_used, text, length);
     store.block_used += length;
@@ -128,9 +138,6 @@ bool store_add(TraceStore& store, uint32_t time_ms, const std::string& source, c
         store.blocks.pop_front();
         ++store.first_block;
     }
-    while (!store.shown.empty() && store.shown.front() < store.first)
-        store.shown.pop_front();
-
     if (!filtering(store))
         return true;
     if (!passes(store, row))
@@ -141,13 +148,14 @@ bool store_add(TraceStore& store, uint32_t time_ms, const std::string& source, c
 
 void store_clear(TraceStore& store)
 {
+    store.first += store.rows.size();
     store.rows.clear();
     store.blocks.clear();
     store.shown.clear();
-    store.first = 0;
     store.first_block = 0;
     store.block_used = 0;
     store.dropped = 0;
+    store.view_dropped = 0;
 }
 
 void store_set_filter(TraceStore& store, const std::string& include, const std::string& exclude)
@@ -201,4 +209,94 @@ long view_find(const TraceStore& store, long from, const std::string& needle, bo
             return index;
     }
     return -1;
+}
+
+uint64_t view_line(const TraceStore& store, size_t index)
+{
+    return filtering(store) ? store.shown[index] : store.first + index;
+}
+
+long view_index_of(const TraceStore& store, uint64_t line)
+{
+    if (line < store.first || line >= store_next_line(store))
+        return -1;
+    if (!filtering(store))
+        return static_cast<long>(line - store.first);
+    auto at = std::lower_bound(store.shown.begin(), store.shown.end(), line);
+    return at != store.shown.end() && *at == line ? static_cast<long>(at - store.shown.begin()) : -1;
+}
+
+size_t view_at_or_after(const TraceStore& store, uint64_t line)
+{
+    if (line < store.first)
+        return 0;
+    if (!filtering(store))
+        return static_cast<size_t>(std::min<uint64_t>(line - store.first, store.rows.size()));
+    return static_cast<size_t>(std::lower_bound(store.shown.begin(), store.shown.end(), line) - store.shown.begin());
+}
+
+void store_set_source(TraceStore& store, uint64_t line, const std::string& source)
+{
+    if (line >= store.first && line < store_next_line(store))
+        store.rows[static_cast<size_t>(line - store.first)].source = source_index(store, source);
+}
+
+void selection_clear(Selection& selection)
+{
+    selection.all = false;
+    selection.ranges.clear();
+}
+
+void selection_set(Selection& selection, uint64_t first, uint64_t last, bool selected)
+{
+    std::vector<std::pair<uint64_t, uint64_t>> ranges;
+    for (const auto& range : selection.ranges) {
+        bool apart = range.second + 1 < first || (last != UINT64_MAX && range.first > last + 1);
+        if (apart || (!selected && (range.second < first || range.first > last))) {
+            ranges.push_back(range);
+            continue;
+        }
+        if (selected) {
+            first = std::min(first, range.first);
+            last = std::max(last, range.second);
+            continue;
+        }
+        if (range.first < first)
+            ranges.emplace_back(range.first, first - 1);
+        if (range.second > last)
+            ranges.emplace_back(last + 1, range.second);
+    }
+    if (selected)
+        ranges.emplace_back(first, last);
+    std::sort(ranges.begin(), ranges.end());
+    selection.ranges.swap(ranges);
+}
+
+bool selection_holds(const Selection& selection, uint64_t line)
+{
+    if (selection.all)
+        return true;
+    auto after = std::upper_bound(selection.ranges.begin(), selection.ranges.end(),
+                                  std::make_pair(line, UINT64_MAX));
+    return after != selection.ranges.begin() && (after - 1)->second >= line;
+}
+
+std::vector<size_t> selection_in_view(const Selection& selection, const TraceStore& store)
+{
+    std::vector<size_t> indexes;
+    size_t count = view_count(store);
+    if (selection.all) {
+        for (size_t i = 0; i < count; ++i)
+            indexes.push_back(i);
+        return indexes;
+    }
+    for (const auto& range : selection.ranges) {
+        for (uint64_t line = std::max(range.first, store.first); line <= range.second && line < store_next_line(store);
+             ++line) {
+            long index = view_index_of(store, line);
+            if (index >= 0)
+                indexes.push_back(static_cast<size_t>(index));
+        }
+    }
+    return indexes;
 }

@@ -1,13 +1,41 @@
-// tavenor-debug-writer: writes its first argument to the debugger output,
-// as any program might, and ends with the exit code its second gives.
+// tavenor-debug-writer <exit code> <piece>...: writes each piece to the
+// debugger output in a call of its own, as any program might, and ends
+// with the exit code.  "\xHH" in a piece is that byte, so that a test can
+// write text in any code page; "\n" is a line feed.
 #include <windows.h>
 
 #include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+namespace {
+
+std::string unescaped(const char* piece)
+{
+    std::string bytes;
+    for (const char* c = piece; *c != '\0'; ++c) {
+        if (c[0] == '\\' && c[1] == 'x' && c[2] != '\0' && c[3] != '\0') {
+            char hex[3] = {c[2], c[3], '\0'};
+            bytes += static_cast<char>(strtoul(hex, nullptr, 16));
+            c += 3;
+        } else if (c[0] == '\\' && c[1] == 'n') {
+            bytes += '\n';
+            ++c;
+        } else {
+            bytes += *c;
+        }
+    }
+    return bytes;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 3)
+    if (argc < 3)
         return 64;
-    OutputDebugStringA(argv[1]);
-    return atoi(argv[2]);
+    for (int i = 2; i < argc; ++i)
+        OutputDebugStringA(unescaped(argv[i]).c_str());
+    return atoi(argv[1]);
 }

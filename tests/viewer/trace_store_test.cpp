@@ -112,4 +112,52 @@ TEST(TraceStore, FilterAndFindOverTheView)
         EXPECT_EQ(view_find(store, f.from, f.needle, f.backwards), f.found) << f.needle << " from " << f.from;
 }
 
+// What the user selected or found is held by line number: the numbers must
+// survive filters, rows dropped at the cap and clearing, or a copy takes a
+// line the user never picked.
+TEST(TraceStore, LinesKeepTheirNumbersThroughFiltersDropsAndClearing)
+{
+    TraceStore store;
+    store.rows_max = 3;
+    for (const char* text : {"x0", "b1", "x2"})
+        add(store, text);
+    store_set_filter(store, "x", "");
+    EXPECT_EQ(view_line(store, 1), 2u);
+    EXPECT_EQ(view_index_of(store, 2), 1);
+    EXPECT_EQ(view_index_of(store, 1), -1);  // filtered out
+    add(store, "x3");                         // drops x0, which was in the view
+    EXPECT_EQ(store.view_dropped, 1u);
+    EXPECT_EQ(view_index_of(store, 2), 0);
+    EXPECT_EQ(view_index_of(store, 0), -1);
+    add(store, "x4");  // drops b1, which was not
+    EXPECT_EQ(store.view_dropped, 1u);
+    EXPECT_EQ(view_at_or_after(store, 1), 0u);  // x2 is the next line the filter leaves
+    store_set_filter(store, "", "");
+    EXPECT_EQ(view_index_of(store, 4), 2);
+    store_clear(store);
+    add(store, "after");
+    EXPECT_EQ(view_line(store, 0), 5u);  // numbers go on after clearing
+    EXPECT_EQ(view_index_of(store, 4), -1);
+}
+
+TEST(TraceStore, SelectionRangesMergeSplitAndMapIntoTheView)
+{
+    Selection selection;
+    selection_set(selection, 2, 4, true);
+    selection_set(selection, 6, 6, true);
+    selection_set(selection, 5, 5, true);  // joins both
+    EXPECT_EQ(selection.ranges, (std::vector<std::pair<uint64_t, uint64_t>>{{2, 6}}));
+    selection_set(selection, 3, 3, false);
+    EXPECT_EQ(selection.ranges, (std::vector<std::pair<uint64_t, uint64_t>>{{2, 2}, {4, 6}}));
+    EXPECT_FALSE(selection_holds(selection, 3));
+    EXPECT_TRUE(selection_holds(selection, 6));
+
+    TraceStore store;
+    for (const char* text : {"0", "1", "2 keep", "3", "4 keep", "5", "6 keep"})
+        add(store, text);
+    EXPECT_EQ(selection_in_view(selection, store), (std::vector<size_t>{2, 4, 5, 6}));
+    store_set_filter(store, "keep", "");
+    EXPECT_EQ(selection_in_view(selection, store), (std::vector<size_t>{0, 1, 2}));
+}
+
 } // namespace

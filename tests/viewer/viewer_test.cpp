@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -13,15 +14,16 @@
 #include "e2e/stage.h"
 #include "support/test_files.h"
 #include "tracelib/viewer_channel.h"
+#include "viewer/commands.h"
 
 namespace {
 
 // A running viewer with its log file; closed by stop().
 class RunningViewer {
 public:
-    explicit RunningViewer(const std::string& log) : log_(log)
+    explicit RunningViewer(const std::string& log, const std::string& more = "") : log_(log)
     {
-        std::string command = "\"" + program_folder() + "Corvane.exe\" /log \"" + log + "\"";
+        std::string command = "\"" + program_folder() + "Corvane.exe\" /log \"" + log + "\" " + more;
         std::vector<char> writable(command.begin(), command.end());
         writable.push_back('\0');
         STARTUPINFOA startup = {};
@@ -30,11 +32,13 @@ public:
                             &process_))
             return;
         for (int i = 0; i < 500 && window_ == nullptr; ++i) {
+            // The viewer's window once its list is made: it can be found
+            // while it is still making its controls.
             HWND found = FindWindowA(nullptr, trace_viewer_title);
             DWORD owner = 0;
             if (found != nullptr)
                 GetWindowThreadProcessId(found, &owner);
-            if (owner == process_.dwProcessId)
+            if (owner == process_.dwProcessId && FindWindowExA(found, nullptr, WC_LISTVIEWA, nullptr) != nullptr)
                 window_ = found;
             else
                 Sleep(20);
@@ -76,35 +80,48 @@ std::vector<std::string> rows_of(const std::string& text)
     return rows;
 }
 
-// The log's rows, "HH:MM:SS.mmm<tab>source<tab>text" with CR LF, as
-// "source<tab>text"; a note in their place for the first row not so.
+// The log's rows, "YYYY-MM-DD HH:MM:SS.mmm<tab>number<tab>source<tab>text"
+// with CR LF, the numbers one after another, as "source<tab>text"; a note
+// in their place for the first row not so.
 std::vector<std::string> log_rows(const std::string& log)
 {
     std::vector<std::string> rows;
     size_t at = 0;
+    unsigned long long previous = 0;
     while (at < log.size()) {
         size_t end = log.find("\r\n", at);
         if (end == std::string::npos)
             return {"no CR LF at the end: " + log.substr(at)};
         std::string row = log.substr(at, end - at);
         at = end + 2;
-        bool stamped = row.size() > 13 && row[2] == ':' && row[5] == ':' && row[8] == '.' && row[12] == '\t';
-        if (!stamped || row.find('\t', 13) == std::string::npos)
+        unsigned year, month, day, hour, minute, second, ms;
+        unsigned long long number = 0;
+        int used = 0;
+        bool stamped = sscanf(row.c_str(), "%4u-%2u-%2u %2u:%2u:%2u.%3u\t%llu\t%n", &year, &month, &day, &hour,
+                              &minute, &second, &ms, &number, &used) == 8 &&
+                       used > 0 && row[10] == ' ' && row[23] == '\t' && month >= 1 && month <= 12;
+        if (!stamped || row.find('\t', static_cast<size_t>(used)) == std::string::npos)
             return {"not a log row: " + row};
-        rows.push_back(row.substr(13));
+        if (previous != 0 && number != previous + 1)
+            return {"numbered " + std::to_string(number) + " after " + std::to_string(previous) + ": " + row};
+        previous = number;
+        rows.push_back(row.substr(static_cast<size_t>(used)));
     }
     return rows;
 }
 
-// The texts of the log's rows that came as window messages.
+// The texts of the log's rows that came as window messages: from a test,
+// or from Tavenor (whose rows show its process).
 std::vector<std::string> log_texts(const std::string& log)
 {
     std::vector<std::string> texts;
-    const std::string source = "window message\t";
     for (const std::string& row : log_rows(log)) {
-        if (row.compare(0, source.size(), source) == 0)
-            texts.push_back(row.substr(source.size()));
-        else if (row.find('\t') == std::string::npos)
+        size_t tab = row.find('\t');
+        std::string source = row.substr(0, tab);
+        bool tavenor = source.size() > 12 && source.compare(source.size() - 12, 12, " Tavenor.exe") == 0;
+        if (source == "window message" || tavenor)
+            texts.push_back(row.substr(tab + 1));
+        else if (tab == std::string::npos)
             texts.push_back(row);
     }
     return texts;
@@ -227,13 +244,16 @@ TEST(Viewer, ASecondStartHandsItsLogToTheFirstAndEnds)
     std::string folder = fresh_work_folder(test_name());
     RunningViewer first(folder + "\\first.log");
     ASSERT_NE(first.window(), nullptr);
-    std::string command = "\"" + program_folder() + "Corvane.exe\" /log \"" + folder + "\\second.log\"";
+    // A relative name, from a folder of the second start's own.
+    std::string own = folder + "\\second";
+    ASSERT_TRUE(make_dirs(own));
+    std::string command = "\"" + program_folder() + "Corvane.exe\" /log second.log";
     std::vector<char> writable(command.begin(), command.end());
     writable.push_back('\0');
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION second = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    ASSERT_TRUE(CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, own.c_str(), &startup,
                                &second));
     EXPECT_EQ(WaitForSingleObject(second.hProcess, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
     DWORD code = 99;
@@ -243,24 +263,27 @@ TEST(Viewer, ASecondStartHandsItsLogToTheFirstAndEnds)
     EXPECT_EQ(code, 0u);
     EXPECT_TRUE(send(first.window(), trace_viewer_tag, "after", 5));
     first.stop();
-    EXPECT_EQ(log_texts(read_file(folder + "\\second.log")), std::vector<std::string>{"after"});
+    EXPECT_EQ(log_texts(read_file(own + "\\second.log")), std::vector<std::string>{"after"});
     EXPECT_EQ(read_file(folder + "\\first.log"), "");
 }
 
-// Debugger output of any program arrives with its process, and its end
-// with its exit code.
+// Debugger output of any program arrives with its process, a line written
+// in pieces as one line, text in the ANSI code page (Windows-1252 here) as
+// its characters, and its end with its exit code.
 TEST(Viewer, DebuggerOutputArrivesWithItsProcessAndItsEnd)
 {
     std::string log = fresh_work_folder(test_name()) + "\\corvane.log";
     RunningViewer viewer(log);
     ASSERT_NE(viewer.window(), nullptr);
-    DWORD id = run_plain("\"" + program_folder() + "tavenor-debug-writer.exe\" \"hello from a writer\" 7");
+    DWORD id = run_plain("\"" + program_folder() +
+                         "tavenor-debug-writer.exe\" 7 \"hello from \" \"a writer\\n\" \"Ger\\xE4t, no line feed\"");
     ASSERT_NE(id, 0u);
     Sleep(1000);
     viewer.stop();
     std::string source = std::to_string(id) + " tavenor-debug-writer.exe\t";
-    EXPECT_EQ(log_rows(read_file(log)), (std::vector<std::string>{source + "hello from a writer",
-                                                                   source + "ended with exit code 7"}));
+    EXPECT_EQ(log_rows(read_file(log)),
+              (std::vector<std::string>{source + "hello from a writer", source + "Ger\xC3\xA4t, no line feed",
+                                        source + "ended with exit code 7"}));
 }
 
 // Tavenor sends each line to the window and to the debugger output: the run
@@ -277,10 +300,14 @@ TEST(Viewer, ATavenorRunArrivesOnceThenItsOutcome)
     viewer.stop();
     std::vector<std::string> rows = log_rows(read_file(log));
     ASSERT_GT(rows.size(), 4u);
-    EXPECT_EQ(rows.back(), std::to_string(id) + " Tavenor.exe\tended with exit code 0: success");
-    for (size_t i = 0; i + 1 < rows.size(); ++i)
-        EXPECT_EQ(rows[i].compare(0, 15, "window message\t"), 0) << "shown twice: " << rows[i];
-    EXPECT_EQ(rows[0], "window message\t/u x.inf /d");
+    // Every line once, with the process that wrote it.
+    const std::string source = std::to_string(id) + " Tavenor.exe\t";
+    EXPECT_EQ(rows.back(), source + "ended with exit code 0: success");
+    for (const std::string& row : rows)
+        EXPECT_EQ(row.compare(0, source.size(), source), 0) << row;
+    // The run's head first, then its command line.
+    EXPECT_EQ(rows[0], source + "Tavenor run: /u x.inf /d");
+    EXPECT_EQ(rows[1], source + "/u x.inf /d");
 }
 
 // A small file system of the host's own at folder, gone with the object;
@@ -341,11 +368,11 @@ std::wstring cell_text(HANDLE process, HWND list, int item, int column)
 }
 
 // The list's row count once it settles at expected (a filter is applied a
-// moment after its box changes), or what it was after two seconds.
+// moment after its box changes), or what it was after five seconds.
 LRESULT rows_once(HWND list, LRESULT expected)
 {
     LRESULT count = 0;
-    for (int i = 0; i < 100 && (count = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) != expected; ++i)
+    for (int i = 0; i < 250 && (count = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) != expected; ++i)
         Sleep(20);
     return count;
 }
@@ -398,9 +425,235 @@ TEST(Viewer, ALogWhoseDiskFillsUpIsSaidOnce)
     SetWindowTextA(FindWindowExA(viewer.window(), nullptr, "Edit", nullptr), "[Corvane]");
     ASSERT_EQ(rows_once(list, 1), 1);
     std::wstring note = cell_text(viewer.process(), list, 0, 2);
-    EXPECT_EQ(note.find(L"[Corvane] writing the log file failed (error 112)"), 0u) << std::string(note.begin(), note.end());
+    EXPECT_EQ(note.find(L"[Corvane] writing the log file failed: "), 0u) << std::string(note.begin(), note.end());
+    EXPECT_NE(note.find(L"(error 112)"), std::wstring::npos) << std::string(note.begin(), note.end());
     viewer.stop();
     EXPECT_EQ(viewer.exit_code(), 2u);
+}
+
+// A command of the viewer's window, given as its menu gives it; false when
+// the viewer does not answer at once (the bound only catches a hang: a
+// command needs well under a millisecond).
+bool menu_command(HWND window, int command)
+{
+    DWORD_PTR answer = 0;
+    return SendMessageTimeoutA(window, WM_COMMAND, MAKEWPARAM(command, 0), 0, SMTO_BLOCK, 1000, &answer) != 0;
+}
+
+// Selects one row of the viewer's list as a click does.
+void select_row(HANDLE process, HWND list, int item)
+{
+    void* remote = VirtualAllocEx(process, nullptr, sizeof(LVITEMW), MEM_COMMIT, PAGE_READWRITE);
+    LVITEMW state = {};
+    state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    WriteProcessMemory(process, remote, &state, sizeof state, nullptr);
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(remote));
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+}
+
+// The texts of the clipboard's "time<TAB>source<TAB>text" lines.
+std::vector<std::string> clipboard_texts()
+{
+    std::vector<std::string> texts;
+    if (!OpenClipboard(nullptr))
+        return {"(no clipboard)"};
+    HANDLE data = GetClipboardData(CF_TEXT);
+    std::string all = data != nullptr ? static_cast<const char*>(GlobalLock(data)) : "";
+    if (data != nullptr)
+        GlobalUnlock(data);
+    CloseClipboard();
+    for (const std::string& line : split_lines(all))
+        texts.push_back(line.substr(line.rfind('\t') + 1));
+    return texts;
+}
+
+// Selection is of lines, not of row numbers: a filter that moves a
+// selected line moves its selection, a line it hides leaves it, and Select
+// All takes whatever is shown at the time of the copy.
+TEST(Viewer, CopyTakesTheLinesTheUserSelectedWhateverTheFilter)
+{
+    std::string log = fresh_work_folder(test_name()) + "\\corvane.log";
+    RunningViewer viewer(log);
+    ASSERT_NE(viewer.window(), nullptr);
+    for (const char* line : {"first", "second picked", "third"})
+        ASSERT_TRUE(send(viewer.window(), trace_viewer_tag, line, static_cast<DWORD>(strlen(line))));
+    HWND list = FindWindowExA(viewer.window(), nullptr, WC_LISTVIEWA, nullptr);
+    ASSERT_EQ(rows_once(list, 3), 3);
+    select_row(viewer.process(), list, 1);
+    HWND include = FindWindowExA(viewer.window(), nullptr, "Edit", nullptr);
+    HWND exclude = FindWindowExA(viewer.window(), include, "Edit", nullptr);
+    SetWindowTextA(exclude, "first");  // the picked line is now the first row
+    ASSERT_EQ(rows_once(list, 2), 2);
+    ASSERT_TRUE(menu_command(viewer.window(), id_copy));
+    EXPECT_EQ(clipboard_texts(), std::vector<std::string>{"second picked"});
+
+    SetWindowTextA(exclude, "");
+    ASSERT_EQ(rows_once(list, 3), 3);
+    ASSERT_TRUE(menu_command(viewer.window(), id_select_all));
+    SetWindowTextA(exclude, "third");
+    ASSERT_EQ(rows_once(list, 2), 2);
+    ASSERT_TRUE(menu_command(viewer.window(), id_copy));
+    EXPECT_EQ(clipboard_texts(), (std::vector<std::string>{"first", "second picked"}));
+}
+
+// Select All must not depend on the number of rows: Wine's list takes
+// about a second per 10,000 rows it selects one by one.
+TEST(Viewer, SelectAllIsAnsweredAtOnceOverManyLines)
+{
+    std::string log = fresh_work_folder(test_name()) + "\\corvane.log";
+    RunningViewer viewer(log);
+    ASSERT_NE(viewer.window(), nullptr);
+    for (int i = 0; i < 50000; ++i) {
+        std::string line = "line " + std::to_string(i);
+        ASSERT_TRUE(send(viewer.window(), trace_viewer_tag, line.data(), static_cast<DWORD>(line.size())));
+    }
+    HWND list = FindWindowExA(viewer.window(), nullptr, WC_LISTVIEWA, nullptr);
+    ASSERT_EQ(rows_once(list, 50000), 50000);
+    EXPECT_TRUE(menu_command(viewer.window(), id_select_all));
+    ASSERT_TRUE(menu_command(viewer.window(), id_copy));
+    std::vector<std::string> copied = clipboard_texts();
+    EXPECT_EQ(copied.size(), 50000u);
+}
+
+// A log file that cannot be opened: no box (which nobody may answer, and
+// which Tavenor would find by the viewer's title), but a red line in the
+// list with the system's reason, and exit code 2.
+TEST(Viewer, ALogThatCannotBeOpenedIsSaidInTheList)
+{
+    std::string folder = fresh_work_folder(test_name());
+    RunningViewer viewer(folder + "\\missing\\corvane.log");
+    ASSERT_NE(viewer.window(), nullptr);
+    char kind[64] = "";
+    GetClassNameA(viewer.window(), kind, sizeof kind);
+    EXPECT_STREQ(kind, "CorvaneViewer");
+    HWND list = FindWindowExA(viewer.window(), nullptr, WC_LISTVIEWA, nullptr);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(rows_once(list, 1), 1);
+    std::wstring note = cell_text(viewer.process(), list, 0, 2);
+    EXPECT_EQ(note.find(L"[Corvane] cannot open the log file " + std::wstring(folder.begin(), folder.end())), 0u);
+    EXPECT_NE(note.find(L"(error 3)"), std::wstring::npos) << std::string(note.begin(), note.end());
+    viewer.stop();
+    EXPECT_EQ(viewer.exit_code(), 2u);
+}
+
+// Tavenor's own trace file (/l), opened as the viewer's argument: its
+// times and processes kept, each run under a head row that tells its end,
+// the filter working over it, and "Copy This Run" giving a report of the
+// run with the focus.
+TEST(Viewer, OpensTavenorsTraceFileWithItsRuns)
+{
+    std::string folder = fresh_work_folder(test_name());
+    std::string trace = folder + "\\tavenor.log";
+    ASSERT_TRUE(write_file(trace, "2026-12-08 18:20:17.123\t4242\tTavenor 1.4.0 started\r\n"
+                                  "2026-12-08 18:20:17.125\t4242\t/i x.inf /d\r\n"
+                                  "2026-12-08 18:20:18.500\t4242\tCall DriverPackageInstall Succeed.\r\n"
+                                  "2026-12-08 18:20:18.510\t4242\tExit code 0 (success)\r\n"
+                                  "2026-12-08 18:21:00.001\t4343\tTavenor 1.4.0 started\r\n"
+                                  "2026-12-08 18:21:00.002\t4343\t/u y.inf /d\r\n"
+                                  "2026-12-08 18:21:01.000\t4343\tCall DriverPackageUninstall failed\r\n"
+                                  "2026-12-08 18:21:01.010\t4343\tExit code 2 (the operation failed)\r\n"));
+    std::string command = "\"" + program_folder() + "Corvane.exe\" \"" + trace + "\"";
+    std::vector<char> writable(command.begin(), command.end());
+    writable.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process));
+    // The window, once its list is made.
+    HWND window = nullptr;
+    HWND list = nullptr;
+    for (int i = 0; i < 500 && list == nullptr; ++i) {
+        window = FindWindowA("CorvaneViewer", trace_viewer_title);
+        list = window != nullptr ? FindWindowExA(window, nullptr, WC_LISTVIEWA, nullptr) : nullptr;
+        if (list == nullptr)
+            Sleep(20);
+    }
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(rows_once(list, 10), 10);
+    EXPECT_EQ(cell_text(process.hProcess, list, 0, 2), L"Tavenor run: /i x.inf /d  |  Exit code 0 (success)");
+    EXPECT_EQ(cell_text(process.hProcess, list, 2, 0), L"18:20:17.125");
+    EXPECT_EQ(cell_text(process.hProcess, list, 5, 1), L"4343 Tavenor.exe");
+    EXPECT_EQ(cell_text(process.hProcess, list, 5, 2), L"Tavenor run: /u y.inf /d  |  Exit code 2 (the operation failed)");
+
+    select_row(process.hProcess, list, 2);  // a line of the first run
+    ASSERT_TRUE(menu_command(window, id_copy_run));
+    std::vector<std::string> report;
+    if (OpenClipboard(nullptr)) {
+        HANDLE data = GetClipboardData(CF_TEXT);
+        if (data != nullptr) {
+            report = split_lines(static_cast<const char*>(GlobalLock(data)));
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+    }
+    EXPECT_EQ(report, (std::vector<std::string>{"Tavenor run: /i x.inf /d", "Outcome: Exit code 0 (success)",
+                                                "Process: 4242 Tavenor.exe", "Started: 2026-12-08 18:20:17.123", "",
+                                                "18:20:17.123\tTavenor 1.4.0 started", "18:20:17.125\t/i x.inf /d",
+                                                "18:20:18.500\tCall DriverPackageInstall Succeed.",
+                                                "18:20:18.510\tExit code 0 (success)"}));
+
+    SetWindowTextA(FindWindowExA(window, nullptr, "Edit", nullptr), "y.inf");
+    EXPECT_EQ(rows_once(list, 2), 2);
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+// At the line cap the oldest lines go and the rest move up the list: a
+// found line stays selected (and is what Copy takes), not the row number
+// it had.
+TEST(Viewer, AFoundLineStaysSelectedWhileOldLinesGo)
+{
+    std::string log = fresh_work_folder(test_name()) + "\\corvane.log";
+    RunningViewer viewer(log, "/keep 1000");
+    ASSERT_NE(viewer.window(), nullptr);
+    auto send_lines = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            std::string line = "line " + std::to_string(i) + ".";
+            ASSERT_TRUE(send(viewer.window(), trace_viewer_tag, line.data(), static_cast<DWORD>(line.size())));
+        }
+    };
+    send_lines(0, 1000);
+    HWND list = FindWindowExA(viewer.window(), nullptr, WC_LISTVIEWA, nullptr);
+    ASSERT_EQ(rows_once(list, 1000), 1000);
+    HWND include = FindWindowExA(viewer.window(), nullptr, "Edit", nullptr);
+    HWND exclude = FindWindowExA(viewer.window(), include, "Edit", nullptr);
+    HWND find = FindWindowExA(viewer.window(), exclude, "Edit", nullptr);
+    SetWindowTextA(find, "line 700.");
+    ASSERT_TRUE(menu_command(viewer.window(), id_find_next));
+    // The last row once the list has caught up, or what it was after two
+    // seconds.
+    auto last_row_once = [&](const std::wstring& expected) {
+        std::wstring text;
+        for (int i = 0; i < 100 && (text = cell_text(viewer.process(), list, 999, 2)) != expected; ++i)
+            Sleep(20);
+        return text;
+    };
+    // The top row's text once it is expected (the list is redrawn a moment
+    // after new lines), or what it was after two seconds.
+    auto top_row_once = [&](const std::wstring& expected) {
+        std::wstring text;
+        for (int i = 0; i < 100; ++i) {
+            int top = static_cast<int>(SendMessageW(list, LVM_GETTOPINDEX, 0, 0));
+            if ((text = cell_text(viewer.process(), list, top, 2)) == expected)
+                break;
+            Sleep(20);
+        }
+        return text;
+    };
+    std::wstring top = cell_text(viewer.process(), list, static_cast<int>(SendMessageW(list, LVM_GETTOPINDEX, 0, 0)), 2);
+    send_lines(1000, 1500);  // lines 0 to 499 go
+    ASSERT_EQ(last_row_once(L"line 1499."), L"line 1499.");
+    EXPECT_EQ(top_row_once(top), top);  // the paused view stays on its lines
+    ASSERT_TRUE(menu_command(viewer.window(), id_copy));
+    EXPECT_EQ(clipboard_texts(), std::vector<std::string>{"line 700."});
+    // A selected line that goes is no longer selected: Copy takes all.
+    send_lines(1500, 2000);
+    ASSERT_EQ(last_row_once(L"line 1999."), L"line 1999.");
+    ASSERT_TRUE(menu_command(viewer.window(), id_copy));
+    EXPECT_EQ(clipboard_texts().size(), 1000u);
 }
 
 } // namespace

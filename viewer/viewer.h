@@ -1,0 +1,141 @@
+// The viewer's state and the functions its window, its list and its flow
+// of rows share.  One window, one viewer: the state is process-wide.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <stdint.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "viewer/intake.h"
+#include "viewer/line.h"
+#include "viewer/log_writer.h"
+#include "viewer/trace_store.h"
+
+constexpr char window_class[] = "CorvaneViewer";
+constexpr UINT drain_message = WM_APP + 1;
+constexpr UINT capture_message = WM_APP + 2;
+// From the log's writer: writing failed (wparam: the error, 0 when the disk
+// did not keep up).
+constexpr UINT log_failed_message = WM_APP + 3;
+// A file handed over by a second start is to be opened.
+constexpr UINT open_message = WM_APP + 4;
+
+// A filter is applied this long after its text last changed, not per key.
+constexpr UINT filter_delay_ms = 200;
+constexpr UINT_PTR filter_timer = 2;
+// The list catches up with the store at most this often: a burst of lines
+// costs one redraw per interval, not one per line.
+constexpr UINT refresh_interval_ms = 50;
+constexpr UINT_PTR refresh_timer = 3;
+// A window message's row waits this long for its debugger-output copy
+// (which names the process) before it is shown without it; the copy
+// follows the message at once, so this is only reached without one.  A
+// copy that comes later still names the row's process, and is not shown
+// again.
+constexpr DWORD copy_wait_ms = 250;
+constexpr UINT_PTR settle_timer = 4;
+// A file opened for reading is taken up to this size.
+constexpr DWORD open_bytes_max = 256u * 1024 * 1024;
+
+// A row on its way into the list and the log.
+struct Arrival {
+    SYSTEMTIME time;
+    uint64_t id;  // counts arrivals, to find a window row again when its copy comes
+    std::string source;
+    std::string text;
+    bool failure;
+    bool awaiting;  // a window message's row whose debugger-output copy has not come yet
+    bool from_file;  // read from an opened file: not logged again
+    ULONGLONG at;
+};
+
+// A Tavenor run, from its first line to its end: a head row in the list
+// stands for it.
+struct Run {
+    uint32_t process;
+    std::string source;
+    uint64_t header;         // the head row's line number
+    uint64_t end;            // the end line's number; no_line while it runs
+    std::string command;     // its command line
+    std::string outcome;     // its end line; empty while it runs
+    bool command_due;        // it only said it started: the command line is next
+    SYSTEMTIME started;
+    Arrival said_started;    // that line, held until the command line comes
+};
+
+struct Viewer {
+    HWND window = nullptr;
+    HWND list = nullptr;
+    HWND include = nullptr;  // filter: lines holding this
+    HWND exclude = nullptr;  // filter: lines not holding this
+    HWND find = nullptr;
+    HWND status = nullptr;
+    HFONT font = nullptr;
+    UINT dpi = USER_DEFAULT_SCREEN_DPI;
+    TraceStore store;          // everything shown
+    bool paused = false;       // new lines do not scroll the list
+    uint64_t waiting = 0;      // lines come in while paused
+    std::string note;          // the last search's outcome, in the status bar
+    std::string log_path;
+    bool refresh_due = false;    // lines are in the store, not yet in the list
+    uint64_t dropped_shown = 0;  // the store's dropped count when the list was last drawn
+    std::vector<Line> pending;   // received, not yet shown or logged
+    bool drain_posted = false;
+    LogWriter* log = nullptr;
+    bool log_failed = false;  // a log write failed: said in the list, and in the exit code
+    RecentLines recent;       // window messages' rows of the last moments
+    std::deque<Arrival> arriving;  // not yet in the list or the log
+    std::deque<std::pair<uint64_t, uint64_t>> shown_window_rows;  // arrival, line: of the last moments
+    uint64_t arrivals = 0;
+    std::vector<Run> runs;     // oldest first
+    bool elapsed = false;      // the log and Save have a column of seconds since the row before
+    std::string open_later;    // a file handed over to be opened
+    bool logged_any = false;
+    SYSTEMTIME logged_last = {};
+    // What the user selected and where the keyboard is, by line number; the
+    // list's own item states follow them whenever the view changes.
+    Selection selection;
+    uint64_t focus = no_line;
+    bool syncing = false;  // the list's item states being set from the above
+};
+
+extern Viewer g_viewer;
+
+// The flow of rows (rows.cpp): from their arrival, through the pairing of a
+// window message with its debugger copy and the runs, into the list and
+// the log; files opened and the log file.
+void drain();
+void take_captured();
+void settle(bool everything);
+void report_log_write_failure(DWORD error);
+const Run* run_headed_by(uint64_t line);
+std::string run_title(const Run& run);
+std::string saved_text();
+void copy_run();
+void open_file(const std::string& path);
+bool open_log(const std::string& path);
+void close_log();
+
+// The list (list_view.cpp): what it shows, its selection, filter and find.
+void update_status();
+void refresh_list();
+void put_on_clipboard(const std::string& text);
+void copy_to_clipboard();
+void clear();
+void apply_filter();
+void set_paused(bool paused);
+void find(bool backwards);
+HWND focused_box();
+void select_all();
+void selection_changed(int from, int to, UINT old_state, UINT new_state);
+void fill_cell(NMLVDISPINFOA* info);
+LRESULT draw_row(NMLVCUSTOMDRAW* draw);
+
+// The window (corvane.cpp): a box of the viewer's own, titled apart from
+// its window.
+void tell(const std::string& text);
