@@ -231,6 +231,8 @@ def main():
         ("THIRD-PARTY-NOTICES.md", notices(source)),
         ("docs/setup-authors.md", read(os.path.join(docs, "setup-authors.md"))),
         ("docs/backend.md", read(os.path.join(docs, "backend.md"))),
+        ("docs/corvane.md", read(os.path.join(docs, "corvane.md"))),
+        ("docs/performance.md", read(os.path.join(docs, "performance.md"))),
         ("examples/pkg/example.inf", read(os.path.join(source, "examples", "pkg", "example.inf"))),
         ("docs/rehearsal-backend.md", read(os.path.join(docs, "rehearsal-backend.md"))),
         ("rehearsal/README.md", read(os.path.join(docs, "rehearsal-backend.md"))),
