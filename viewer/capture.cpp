@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "base/exit_codes.h"
 #include "viewer/intake.h"
 
 namespace {
@@ -76,7 +77,7 @@ VOID CALLBACK process_ended(void* parameter, BOOLEAN)
         if (watched.id == id) {
             GetExitCodeProcess(watched.process, &code);
             line.source = std::to_string(id) + " " + watched.name;
-            const char* meaning = lstrcmpiA(watched.name.c_str(), "Tavenor.exe") == 0 ? tavenor_outcome(code) : nullptr;
+            const char* meaning = lstrcmpiA(watched.name.c_str(), "Tavenor.exe") == 0 ? exit_code_meaning(code) : nullptr;
             char text[160];
             snprintf(text, sizeof text, "ended with exit code %lu%s%s", static_cast<unsigned long>(code),
                      meaning ? ": " : "", meaning ? meaning : "");

@@ -276,11 +276,3 @@ bool is_run_end(const std::string& text)
 {
     return text.compare(0, 21, "ended with exit code ") == 0 || text.compare(0, 10, "Exit code ") == 0;
 }
-
-const char* tavenor_outcome(unsigned long code)
-{
-    static const char* const meanings[] = {"success", "success, a reboot is needed", "the operation failed",
-                                           "usage error: the command line was refused",
-                                           "DifxApix64.dll could not be loaded or lacks an entry point"};
-    return code < sizeof meanings / sizeof meanings[0] ? meanings[code] : nullptr;
-}

@@ -111,5 +111,3 @@ uint32_t tavenor_process(const std::string& source);
 bool is_run_start(const std::string& text);
 bool is_run_end(const std::string& text);
 
-// What a Tavenor exit code means; nullptr for a code it does not return.
-const char* tavenor_outcome(unsigned long code);
