@@ -13,6 +13,7 @@
 #include "backend/package_identity.h"
 #include "backend/package_paths.h"
 #include "backend/platform.h"
+#include "base/window_station.h"
 
 namespace {
 
@@ -152,7 +153,7 @@ DWORD install_on_devices(const std::wstring& inf, const std::vector<std::wstring
 
 bool run_silent(DWORD flags)
 {
-    return (flags & DRIVER_PACKAGE_SILENT) || !platform().window_station_visible();
+    return (flags & DRIVER_PACKAGE_SILENT) || !someone_can_answer();
 }
 
 void note_reboot(BOOL needed, int32_t* reboot)

@@ -5,8 +5,6 @@
 
 #include <newdev.h>
 
-#include "base/window_station.h"
-
 namespace {
 
 template <typename Function>
@@ -18,11 +16,6 @@ Function look_up(const wchar_t* module, const char* name)
     if (handle == nullptr)
         return nullptr;
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(handle, name)));
-}
-
-bool station_visible()
-{
-    return someone_can_answer();
 }
 
 PlatformCalls bind()
@@ -44,7 +37,6 @@ PlatformCalls bind()
     calls.uninstall_driver = look_up<decltype(calls.uninstall_driver)>(L"newdev.dll", "DiUninstallDriverW");
     calls.get_version = look_up<decltype(calls.get_version)>(L"ntdll.dll", "RtlGetVersion");
     calls.system_windows_directory = GetSystemWindowsDirectoryW;
-    calls.window_station_visible = station_visible;
     return calls;
 }
 

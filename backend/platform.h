@@ -35,11 +35,9 @@ struct PlatformCalls {
     BOOL(WINAPI* update_driver)(HWND parent, LPCWSTR hardware_id, LPCWSTR inf, DWORD flags, PBOOL reboot);
     BOOL(WINAPI* uninstall_driver)(HWND parent, LPCWSTR inf, DWORD flags, PBOOL reboot);
 
-    // ntdll and kernel32: the running Windows, its INF folder, and whether
-    // anybody can answer a dialog.
+    // ntdll and kernel32: the running Windows and its INF folder.
     LONG(WINAPI* get_version)(OSVERSIONINFOEXW* version);
     UINT(WINAPI* system_windows_directory)(LPWSTR buffer, UINT size);
-    bool (*window_station_visible)();
 };
 
 // The table, bound once per process.

@@ -26,7 +26,6 @@
 #include <vector>
 
 #include "backend/platform.h"
-#include "base/window_station.h"
 
 namespace {
 
@@ -553,13 +552,6 @@ LONG WINAPI get_version(OSVERSIONINFOEXW* info)
     return 0;
 }
 
-// Whether a dialog could be answered is the real window station's answer:
-// the tests run Tavenor on one nobody sees where they need to.
-bool window_station_visible()
-{
-    return someone_can_answer();
-}
-
 PlatformCalls bind()
 {
     PlatformCalls calls = {};
@@ -581,7 +573,6 @@ PlatformCalls bind()
     calls.uninstall_driver = before_1703 ? nullptr : uninstall_driver;
     calls.get_version = get_version;
     calls.system_windows_directory = GetSystemWindowsDirectoryW;
-    calls.window_station_visible = window_station_visible;
     return calls;
 }
 
