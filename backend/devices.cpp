@@ -29,13 +29,7 @@ std::wstring device_driver_inf(HDEVINFO set, SP_DEVINFO_DATA* device)
     HKEY key = platform().open_dev_reg_key(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
     if (key == INVALID_HANDLE_VALUE)
         return std::wstring();
-    wchar_t value[MAX_PATH] = L"";
-    DWORD size = sizeof value - sizeof(wchar_t);
-    DWORD type = 0;
-    std::wstring out;
-    if (RegQueryValueExW(key, L"InfPath", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
-        type == REG_SZ)
-        out = value;
+    std::wstring out = registry_text(key, L"InfPath");
     RegCloseKey(key);
     return out;
 }
@@ -63,6 +57,17 @@ void for_each_device(bool present_only, Visit visit)
 }
 
 } // namespace
+
+std::wstring registry_text(HKEY key, const wchar_t* name)
+{
+    wchar_t value[MAX_PATH] = L"";
+    DWORD size = sizeof value - sizeof(wchar_t);  // the last character stays NUL
+    DWORD type = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return std::wstring();
+    return value;
+}
 
 std::vector<Target> present_targets(const std::vector<std::wstring>& ids)
 {

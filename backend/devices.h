@@ -1,6 +1,8 @@
 // The devices a package is for and the devices that use it.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -9,6 +11,10 @@ struct Target {
     std::wstring instance;
     std::wstring id;  // as the device spells it: its first ID the package names
 };
+
+// The text of key's REG_SZ value name (at most MAX_PATH - 1 characters);
+// empty where it is missing, longer or of another type.
+std::wstring registry_text(HKEY key, const wchar_t* name);
 
 // Every present device that one of ids names, hardware IDs before
 // compatible IDs, compared ordinally with letter case aside.

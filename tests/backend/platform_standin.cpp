@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "backend/devices.h"
 #include "backend/platform.h"
 
 namespace {
@@ -227,13 +228,7 @@ std::wstring driver_inf(HDEVINFO set, SP_DEVINFO_DATA* device)
     HKEY key = SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
     if (key == INVALID_HANDLE_VALUE)
         return std::wstring();
-    wchar_t value[MAX_PATH] = L"";
-    DWORD size = sizeof value - 2;
-    DWORD type = 0;
-    std::wstring out;
-    if (RegQueryValueExW(key, L"InfPath", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
-        type == REG_SZ)
-        out = value;
+    std::wstring out = registry_text(key, L"InfPath");
     RegCloseKey(key);
     return out;
 }
