@@ -18,18 +18,26 @@ bool equal_letters(const wchar_t* a, size_t length, const wchar_t* b)
     return i == length && b[i] == L'\0';
 }
 
-const wchar_t* architecture_name(Architecture machine)
+// Each architecture's decoration and its own catalog key.
+struct ArchitectureNames {
+    Architecture machine;
+    const wchar_t* name;
+    const wchar_t* catalog_key;
+};
+
+const ArchitectureNames architectures[] = {
+    {Architecture::x86, L"x86", L"CatalogFile.NTx86"},
+    {Architecture::amd64, L"amd64", L"CatalogFile.NTamd64"},
+    {Architecture::arm64, L"arm64", L"CatalogFile.NTarm64"},
+};
+
+const ArchitectureNames* names_of(Architecture machine)
 {
-    switch (machine) {
-    case Architecture::x86:
-        return L"x86";
-    case Architecture::amd64:
-        return L"amd64";
-    case Architecture::arm64:
-        return L"arm64";
-    default:
-        return nullptr;
+    for (const ArchitectureNames& names : architectures) {
+        if (names.machine == machine)
+            return &names;
     }
+    return nullptr;
 }
 
 // The suite mask is written as a hexadecimal flag word ("0x0080"); a bare
@@ -83,8 +91,8 @@ DecorationFit decoration_fit(const wchar_t* decoration, Architecture machine, co
     const wchar_t* rest = decoration + 2;
     size_t arch_len = wcscspn(rest, L".");
     if (arch_len > 0) {
-        const wchar_t* own = architecture_name(machine);
-        if (own == nullptr || !equal_letters(rest, arch_len, own))
+        const ArchitectureNames* own = names_of(machine);
+        if (own == nullptr || !equal_letters(rest, arch_len, own->name))
             return fit;
         ++fit.named;
     } else if (!undecorated_models_apply(machine)) {
@@ -152,20 +160,8 @@ bool fit_better(const DecorationFit& a, const DecorationFit& b)
 
 void catalog_keys(Architecture machine, const wchar_t* keys[catalog_key_count])
 {
-    switch (machine) {
-    case Architecture::x86:
-        keys[0] = L"CatalogFile.NTx86";
-        break;
-    case Architecture::amd64:
-        keys[0] = L"CatalogFile.NTamd64";
-        break;
-    case Architecture::arm64:
-        keys[0] = L"CatalogFile.NTarm64";
-        break;
-    default:
-        keys[0] = L"CatalogFile.NT";
-        break;
-    }
+    const ArchitectureNames* own = names_of(machine);
+    keys[0] = own != nullptr ? own->catalog_key : L"CatalogFile.NT";
     keys[1] = L"CatalogFile.NT";
     keys[2] = L"CatalogFile";
 }
