@@ -31,13 +31,11 @@ DWORD stage(const std::wstring& inf, DWORD flags, bool already_staged_ok)
 {
     DWORD style = (flags & DRIVER_PACKAGE_REPAIR) ? 0 : SP_COPY_NOOVERWRITE;
     wchar_t published[MAX_PATH] = L"";
-    BOOL earlier = platform().get_non_interactive_mode();
-    if (run_silent(flags))
-        platform().set_non_interactive_mode(TRUE);
+    BOOL earlier = enter_silent_mode(flags);
     BOOL copied = platform().copy_oem_inf(inf.c_str(), nullptr, SPOST_PATH, style, published, MAX_PATH, nullptr,
                                           nullptr);
     DWORD error = GetLastError();
-    platform().set_non_interactive_mode(earlier);
+    leave_silent_mode(earlier);
     if (copied) {
         report(difx_log_success, 0, "staged %s as %s", narrow(inf).c_str(), narrow(published).c_str());
         return ERROR_SUCCESS;
@@ -154,6 +152,19 @@ DWORD install_on_devices(const std::wstring& inf, const std::vector<std::wstring
 bool run_silent(DWORD flags)
 {
     return (flags & DRIVER_PACKAGE_SILENT) || !someone_can_answer();
+}
+
+BOOL enter_silent_mode(DWORD flags)
+{
+    BOOL earlier = platform().get_non_interactive_mode();
+    if (run_silent(flags))
+        platform().set_non_interactive_mode(TRUE);
+    return earlier;
+}
+
+void leave_silent_mode(BOOL earlier)
+{
+    platform().set_non_interactive_mode(earlier);
 }
 
 void note_reboot(BOOL needed, int32_t* reboot)

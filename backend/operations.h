@@ -16,6 +16,11 @@ DWORD uninstall_package(const char* inf, DWORD flags, const void* info, int32_t*
 // Tavenor's legacy-mode retry drops the silent flag.
 bool run_silent(DWORD flags);
 
+// Puts the setup functions in non-interactive mode where run_silent says
+// so, and returns the mode they had for leave_silent_mode to restore.
+BOOL enter_silent_mode(DWORD flags);
+void leave_silent_mode(BOOL earlier);
+
 // Records a reboot request in the caller's flag.  Only ever sets it: the
 // flag is Tavenor's across several calls and a later call must not undo an
 // earlier call's request.

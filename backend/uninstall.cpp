@@ -75,14 +75,12 @@ DWORD uninstall_package(const char* inf, DWORD flags, const void* info, int32_t*
         return ERROR_INF_IN_USE_BY_DEVICES;
     }
 
-    BOOL earlier = platform().get_non_interactive_mode();
-    if (run_silent(flags))
-        platform().set_non_interactive_mode(TRUE);
+    BOOL earlier = enter_silent_mode(flags);
     if (platform().uninstall_driver != nullptr)
         result = remove_with_devices(staged, reboot);
     else
         result = remove_without_devices(staged, flags, users.size(), reboot);
-    platform().set_non_interactive_mode(earlier);
+    leave_silent_mode(earlier);
     if (result != ERROR_SUCCESS)
         return result;
     // A platform may answer success and keep the file: that is no removal.
