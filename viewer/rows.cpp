@@ -164,7 +164,6 @@ std::string run_title(const Run& run)
 // end, all of them).
 void settle(bool everything)
 {
-    KillTimer(g_viewer.window, settle_timer);
     ULONGLONG now = GetTickCount64();
     std::string bytes;
     bool any = false;
@@ -178,8 +177,18 @@ void settle(bool everything)
     }
     if (!bytes.empty() && g_viewer.log != nullptr)
         writer_queue(g_viewer.log, bytes);
-    if (!g_viewer.arriving.empty())
-        SetTimer(g_viewer.window, settle_timer, copy_wait_ms, nullptr);
+    // The timer is set once, for when the oldest waiting row is due, not
+    // again per message (which would put it off for as long as a burst
+    // lasts).
+    if (g_viewer.arriving.empty() && g_viewer.settle_due) {
+        KillTimer(g_viewer.window, settle_timer);
+        g_viewer.settle_due = false;
+    } else if (!g_viewer.arriving.empty() && !g_viewer.settle_due) {
+        g_viewer.settle_due = true;
+        ULONGLONG waited = now - g_viewer.arriving.front().at;
+        SetTimer(g_viewer.window, settle_timer, waited < copy_wait_ms ? static_cast<UINT>(copy_wait_ms - waited) : 0,
+                 nullptr);
+    }
     if (any && !g_viewer.refresh_due) {
         g_viewer.refresh_due = true;
         SetTimer(g_viewer.window, refresh_timer, refresh_interval_ms, nullptr);
