@@ -6,6 +6,8 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+
 #include "viewer/capture.h"
 
 namespace {
@@ -238,24 +240,21 @@ void take_captured()
             receive(line);
             continue;
         }
-        bool adopted = false;
-        for (Arrival& row : g_viewer.arriving) {
-            if (row.id == copied) {
-                row.source = line.source;
-                row.awaiting = false;
-                adopted = true;
-                break;
-            }
+        // Both queues are in arrival order: the row is found by halving.
+        auto row = std::lower_bound(g_viewer.arriving.begin(), g_viewer.arriving.end(), copied,
+                                    [](const Arrival& a, uint64_t id) { return a.id < id; });
+        if (row != g_viewer.arriving.end() && row->id == copied) {
+            row->source = line.source;
+            row->awaiting = false;
+            continue;
         }
         // Late: the row is in the list already (and in the log as a window
         // message); it shows its process from now on.
-        for (auto shown = g_viewer.shown_window_rows.rbegin(); !adopted && shown != g_viewer.shown_window_rows.rend();
-             ++shown) {
-            if (shown->first == copied) {
-                store_set_source(g_viewer.store, shown->second, line.source);
-                InvalidateRect(g_viewer.list, nullptr, FALSE);
-                adopted = true;
-            }
+        auto shown = std::lower_bound(g_viewer.shown_window_rows.begin(), g_viewer.shown_window_rows.end(), copied,
+                                      [](const std::pair<uint64_t, uint64_t>& s, uint64_t id) { return s.first < id; });
+        if (shown != g_viewer.shown_window_rows.end() && shown->first == copied) {
+            store_set_source(g_viewer.store, shown->second, line.source);
+            InvalidateRect(g_viewer.list, nullptr, FALSE);
         }
     }
     settle(false);
