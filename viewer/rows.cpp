@@ -17,6 +17,19 @@ RowTime row_time(const SYSTEMTIME& t)
     return RowTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
 }
 
+SYSTEMTIME system_time(const RowTime& t)
+{
+    SYSTEMTIME s = {};
+    s.wYear = static_cast<WORD>(t.year);
+    s.wMonth = static_cast<WORD>(t.month);
+    s.wDay = static_cast<WORD>(t.day);
+    s.wHour = static_cast<WORD>(t.hour);
+    s.wMinute = static_cast<WORD>(t.minute);
+    s.wSecond = static_cast<WORD>(t.second);
+    s.wMilliseconds = static_cast<WORD>(t.ms);
+    return s;
+}
+
 // Milliseconds from before to after (0 when after is earlier).
 long long ms_between(const SYSTEMTIME& before, const SYSTEMTIME& after)
 {
@@ -354,14 +367,7 @@ void open_file(const std::string& path)
             continue;
         }
         Line line;
-        line.time = {};
-        line.time.wYear = static_cast<WORD>(row.time.year);
-        line.time.wMonth = static_cast<WORD>(row.time.month);
-        line.time.wDay = static_cast<WORD>(row.time.day);
-        line.time.wHour = static_cast<WORD>(row.time.hour);
-        line.time.wMinute = static_cast<WORD>(row.time.minute);
-        line.time.wSecond = static_cast<WORD>(row.time.second);
-        line.time.wMilliseconds = static_cast<WORD>(row.time.ms);
+        line.time = system_time(row.time);
         line.source = row.source;
         line.text = as_utf8(row.text);
         // A run's head row read back is made again from its lines.
