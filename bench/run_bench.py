@@ -52,15 +52,21 @@ def start_receiver(build, target, log):
     return subprocess.Popen([WINE, bench, target], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def bench_figures(build, target, log, mode, lines):
+    """The bench's sender run in mode ("send" or "debug") with lines, into a
+    fresh receiver; its figures as a dict of strings."""
+    bench = os.path.join(build, "bin", "tavenor-viewer-bench.exe")
+    receiver = start_receiver(build, target, log)
+    out = subprocess.run([WINE, bench, mode, str(lines)], capture_output=True, text=True,
+                         check=True).stdout
+    receiver.wait(timeout=60)
+    return dict(kv.split("=") for kv in out.split())
+
+
 def viewer_run(build, target, log, lines=VIEWER_LINES):
     """One burst into a fresh window: Corvane (with a log file) or the
     floor's sink.  The sender's figures as a dict."""
-    bench = os.path.join(build, "bin", "tavenor-viewer-bench.exe")
-    window = start_receiver(build, target, log)
-    out = subprocess.run([WINE, bench, "send", str(lines)], capture_output=True, text=True,
-                         check=True).stdout
-    window.wait(timeout=60)
-    info = dict(kv.split("=") for kv in out.split())
+    info = bench_figures(build, target, log, "send", lines)
     before, after = (int(x) for x in info["memory_kib"].split(","))
     return dict(total=float(info["total_us"]) / 1e6, median=float(info["median_us"]),
                 p99=float(info["p99_us"]), max=float(info["max_us"]), grown=(after - before) / 1024)
@@ -69,12 +75,7 @@ def viewer_run(build, target, log, lines=VIEWER_LINES):
 def debug_run(build, target, log):
     """DEBUG_LINES lines to the debugger output, read by Corvane or the
     floor's reader: lines per second."""
-    bench = os.path.join(build, "bin", "tavenor-viewer-bench.exe")
-    reader = start_receiver(build, target, log)
-    out = subprocess.run([WINE, bench, "debug", str(DEBUG_LINES)], capture_output=True, text=True,
-                         check=True).stdout
-    reader.wait(timeout=60)
-    info = dict(kv.split("=") for kv in out.split())
+    info = bench_figures(build, target, log, "debug", DEBUG_LINES)
     return DEBUG_LINES / (float(info["total_us"]) / 1e6)
 
 

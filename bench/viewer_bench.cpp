@@ -25,6 +25,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <vector>
 
 #include "tracelib/viewer_channel.h"
@@ -124,20 +125,21 @@ int reader()
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "DBWIN_BUFFER");
     const char* view = mapping != nullptr ? static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0))
                                           : nullptr;
-    if (buffer_ready == nullptr || data_ready == nullptr || view == nullptr)
-        return 1;
-    for (;;) {
+    bool ready = buffer_ready != nullptr && data_ready != nullptr && view != nullptr;
+    while (ready) {
         SetEvent(buffer_ready);
         if (WaitForSingleObject(data_ready, 60000) != WAIT_OBJECT_0)
             break;
         if (strncmp(view + sizeof(DWORD), end_line, sizeof end_line) == 0)
             break;
     }
-    UnmapViewOfFile(view);
-    CloseHandle(mapping);
-    CloseHandle(data_ready);
-    CloseHandle(buffer_ready);
-    return 0;
+    if (view != nullptr)
+        UnmapViewOfFile(view);
+    for (HANDLE handle : {mapping, data_ready, buffer_ready}) {
+        if (handle != nullptr)
+            CloseHandle(handle);
+    }
+    return ready ? 0 : 1;
 }
 
 int debug(int count)

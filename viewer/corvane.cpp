@@ -338,8 +338,11 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
             apply_filter();
         else if (wparam == refresh_timer)
             refresh_list();
-        else if (wparam == settle_timer)
+        else if (wparam == settle_timer) {
+            KillTimer(window, settle_timer);
+            g_viewer.settle_due = false;
             settle(false);
+        }
         return 0;
     case WM_NOTIFY: {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);

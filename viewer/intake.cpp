@@ -36,17 +36,13 @@ std::vector<std::string> rows_of(const std::string& text)
     size_t start = 0;
     for (;;) {
         size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            size_t length = text.size() - start;
-            if (length > 0 && text.back() == '\r')
-                --length;
-            rows.push_back(text.substr(start, length));
-            break;
-        }
-        size_t length = end - start;
-        if (length > 0 && text[end - 1] == '\r')
+        size_t stop = end == std::string::npos ? text.size() : end;
+        size_t length = stop - start;
+        if (length > 0 && text[stop - 1] == '\r')
             --length;
         rows.push_back(text.substr(start, length));
+        if (end == std::string::npos)
+            break;
         start = end + 1;
     }
     if (rows.size() > 1 && rows.back().empty())

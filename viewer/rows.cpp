@@ -6,6 +6,8 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+
 #include "viewer/capture.h"
 
 namespace {
@@ -13,6 +15,19 @@ namespace {
 RowTime row_time(const SYSTEMTIME& t)
 {
     return RowTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
+}
+
+SYSTEMTIME system_time(const RowTime& t)
+{
+    SYSTEMTIME s = {};
+    s.wYear = static_cast<WORD>(t.year);
+    s.wMonth = static_cast<WORD>(t.month);
+    s.wDay = static_cast<WORD>(t.day);
+    s.wHour = static_cast<WORD>(t.hour);
+    s.wMinute = static_cast<WORD>(t.minute);
+    s.wSecond = static_cast<WORD>(t.second);
+    s.wMilliseconds = static_cast<WORD>(t.ms);
+    return s;
 }
 
 // Milliseconds from before to after (0 when after is earlier).
@@ -164,7 +179,6 @@ std::string run_title(const Run& run)
 // end, all of them).
 void settle(bool everything)
 {
-    KillTimer(g_viewer.window, settle_timer);
     ULONGLONG now = GetTickCount64();
     std::string bytes;
     bool any = false;
@@ -178,8 +192,18 @@ void settle(bool everything)
     }
     if (!bytes.empty() && g_viewer.log != nullptr)
         writer_queue(g_viewer.log, bytes);
-    if (!g_viewer.arriving.empty())
-        SetTimer(g_viewer.window, settle_timer, copy_wait_ms, nullptr);
+    // The timer is set once, for when the oldest waiting row is due, not
+    // again per message (which would put it off for as long as a burst
+    // lasts).
+    if (g_viewer.arriving.empty() && g_viewer.settle_due) {
+        KillTimer(g_viewer.window, settle_timer);
+        g_viewer.settle_due = false;
+    } else if (!g_viewer.arriving.empty() && !g_viewer.settle_due) {
+        g_viewer.settle_due = true;
+        ULONGLONG waited = now - g_viewer.arriving.front().at;
+        SetTimer(g_viewer.window, settle_timer, waited < copy_wait_ms ? static_cast<UINT>(copy_wait_ms - waited) : 0,
+                 nullptr);
+    }
     if (any && !g_viewer.refresh_due) {
         g_viewer.refresh_due = true;
         SetTimer(g_viewer.window, refresh_timer, refresh_interval_ms, nullptr);
@@ -229,24 +253,21 @@ void take_captured()
             receive(line);
             continue;
         }
-        bool adopted = false;
-        for (Arrival& row : g_viewer.arriving) {
-            if (row.id == copied) {
-                row.source = line.source;
-                row.awaiting = false;
-                adopted = true;
-                break;
-            }
+        // Both queues are in arrival order: the row is found by halving.
+        auto row = std::lower_bound(g_viewer.arriving.begin(), g_viewer.arriving.end(), copied,
+                                    [](const Arrival& a, uint64_t id) { return a.id < id; });
+        if (row != g_viewer.arriving.end() && row->id == copied) {
+            row->source = line.source;
+            row->awaiting = false;
+            continue;
         }
         // Late: the row is in the list already (and in the log as a window
         // message); it shows its process from now on.
-        for (auto shown = g_viewer.shown_window_rows.rbegin(); !adopted && shown != g_viewer.shown_window_rows.rend();
-             ++shown) {
-            if (shown->first == copied) {
-                store_set_source(g_viewer.store, shown->second, line.source);
-                InvalidateRect(g_viewer.list, nullptr, FALSE);
-                adopted = true;
-            }
+        auto shown = std::lower_bound(g_viewer.shown_window_rows.begin(), g_viewer.shown_window_rows.end(), copied,
+                                      [](const std::pair<uint64_t, uint64_t>& s, uint64_t id) { return s.first < id; });
+        if (shown != g_viewer.shown_window_rows.end() && shown->first == copied) {
+            store_set_source(g_viewer.store, shown->second, line.source);
+            InvalidateRect(g_viewer.list, nullptr, FALSE);
         }
     }
     settle(false);
@@ -346,14 +367,7 @@ void open_file(const std::string& path)
             continue;
         }
         Line line;
-        line.time = {};
-        line.time.wYear = static_cast<WORD>(row.time.year);
-        line.time.wMonth = static_cast<WORD>(row.time.month);
-        line.time.wDay = static_cast<WORD>(row.time.day);
-        line.time.wHour = static_cast<WORD>(row.time.hour);
-        line.time.wMinute = static_cast<WORD>(row.time.minute);
-        line.time.wSecond = static_cast<WORD>(row.time.second);
-        line.time.wMilliseconds = static_cast<WORD>(row.time.ms);
+        line.time = system_time(row.time);
         line.source = row.source;
         line.text = as_utf8(row.text);
         // A run's head row read back is made again from its lines.

@@ -83,6 +83,7 @@ struct Viewer {
     std::string note;          // the last search's outcome, in the status bar
     std::string log_path;
     bool refresh_due = false;    // lines are in the store, not yet in the list
+    bool settle_due = false;     // the settle timer is set for the oldest waiting row
     uint64_t dropped_shown = 0;  // the store's dropped count when the list was last drawn
     std::vector<Line> pending;   // received, not yet shown or logged
     bool drain_posted = false;
