@@ -28,8 +28,10 @@ trap '"$wine_server" -k 2>/dev/null || true; stop_display' EXIT INT TERM
 # The test's own Windows helpers, built here so that the release build
 # (which builds no tests) can run this too.
 cxx=$(command -v x86_64-w64-mingw32-g++-posix || command -v x86_64-w64-mingw32-g++)
+# Two of them find their command-line tail as Tavenor does.
 for tool in report_exit standin_tavenor answer_box; do
-    "$cxx" -O2 -static -std=c++17 -Wall -Werror -o "$work/$tool.exe" "$root/tests/packaging/$tool.cpp"
+    "$cxx" -O2 -static -std=c++17 -Wall -Werror -I"$root" -o "$work/$tool.exe" \
+        "$root/tests/packaging/$tool.cpp" "$root/app/tokens.cpp"
 done
 
 # winpath <unix path>: the same path as Windows programs under Wine name it.
