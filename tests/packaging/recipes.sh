@@ -84,14 +84,16 @@ mkdir -p "$wrap"
 cp "$work/standin_tavenor.exe" "$wrap/Tavenor.exe"
 cp "$release/installers/tavenor-run.cmd" "$wrap/"
 w=$(winpath "$wrap")
+# sed_text <text>: the text as a sed replacement gives it back, backslashes doubled.
+sed_text() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
 # The MSI's two cmd.exe lines as the installer runs them: the recipe's
 # attribute with its XML escapes undone and its properties filled in.
 msi_line() {
     sed -n "/<CustomAction Id=\"$1\"/,/\/>/p" "$release/installers/tavenor-msi.wxs" |
         sed -n 's/.*ExeCommand="\([^"]*\)".*/\1/p' |
         sed -e 's/&quot;/"/g' -e 's/&amp;/\&/g' \
-            -e "s|\[INSTALLFOLDER\]|$(printf '%s' "$w\\" | sed 's/\\/\\\\/g')|g" \
-            -e "s|\[PKGFOLDER\]|$(printf '%s' "$w\\pkg\\" | sed 's/\\/\\\\/g')|g" \
+            -e "s|\[INSTALLFOLDER\]|$(sed_text "$w\\")|g" \
+            -e "s|\[PKGFOLDER\]|$(sed_text "$w\\pkg\\")|g" \
             -e 's/\$(var.Inf)/my driver.inf/g'
 }
 msi_install="C:\\windows\\system32\\cmd.exe $(msi_line InstallDriver)"
