@@ -65,6 +65,14 @@ PE_FILES = [
 RUNTIME_PACKAGES = ["mingw-w64-x86-64-dev", "gcc-mingw-w64-x86-64-posix-runtime"]
 
 
+def run(command, failure, data=b""):
+    """Runs command with data on its input; stops packing with failure and
+    the command's output if it fails."""
+    done = subprocess.run(command, input=data, capture_output=True)
+    if done.returncode != 0:
+        raise SystemExit("package: %s:\n%s" % (failure, (done.stdout + done.stderr).decode()))
+
+
 def sign(path, args, epoch):
     """Returns the bytes of path signed and verified."""
     with tempfile.TemporaryDirectory() as tmp:
@@ -77,15 +85,11 @@ def sign(path, args, epoch):
         if args.timestamp:
             command += ["-ts", args.timestamp]
         command += ["-in", path, "-out", signed]
-        done = subprocess.run(command, input=(password or "").encode(), capture_output=True)
-        if done.returncode != 0:
-            raise SystemExit("package: signing %s failed:\n%s" % (path, (done.stdout + done.stderr).decode()))
+        run(command, "signing %s failed" % path, (password or "").encode())
         verify = ["osslsigncode", "verify", "-in", signed]
         if args.ca:
             verify += ["-CAfile", args.ca]
-        done = subprocess.run(verify, capture_output=True)
-        if done.returncode != 0:
-            raise SystemExit("package: the signature of %s does not verify:\n%s" % (path, (done.stdout + done.stderr).decode()))
+        run(verify, "the signature of %s does not verify" % path)
         return read(signed)
 
 

@@ -28,8 +28,10 @@ trap '"$wine_server" -k 2>/dev/null || true; stop_display' EXIT INT TERM
 # The test's own Windows helpers, built here so that the release build
 # (which builds no tests) can run this too.
 cxx=$(command -v x86_64-w64-mingw32-g++-posix || command -v x86_64-w64-mingw32-g++)
+# Two of them find their command-line tail as Tavenor does.
 for tool in report_exit standin_tavenor answer_box; do
-    "$cxx" -O2 -static -std=c++17 -Wall -Werror -o "$work/$tool.exe" "$root/tests/packaging/$tool.cpp"
+    "$cxx" -O2 -static -std=c++17 -Wall -Werror -I"$root" -o "$work/$tool.exe" \
+        "$root/tests/packaging/$tool.cpp" "$root/app/tokens.cpp"
 done
 
 # winpath <unix path>: the same path as Windows programs under Wine name it.
@@ -82,14 +84,16 @@ mkdir -p "$wrap"
 cp "$work/standin_tavenor.exe" "$wrap/Tavenor.exe"
 cp "$release/installers/tavenor-run.cmd" "$wrap/"
 w=$(winpath "$wrap")
+# sed_text <text>: the text as a sed replacement gives it back, backslashes doubled.
+sed_text() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
 # The MSI's two cmd.exe lines as the installer runs them: the recipe's
 # attribute with its XML escapes undone and its properties filled in.
 msi_line() {
     sed -n "/<CustomAction Id=\"$1\"/,/\/>/p" "$release/installers/tavenor-msi.wxs" |
         sed -n 's/.*ExeCommand="\([^"]*\)".*/\1/p' |
         sed -e 's/&quot;/"/g' -e 's/&amp;/\&/g' \
-            -e "s|\[INSTALLFOLDER\]|$(printf '%s' "$w\\" | sed 's/\\/\\\\/g')|g" \
-            -e "s|\[PKGFOLDER\]|$(printf '%s' "$w\\pkg\\" | sed 's/\\/\\\\/g')|g" \
+            -e "s|\[INSTALLFOLDER\]|$(sed_text "$w\\")|g" \
+            -e "s|\[PKGFOLDER\]|$(sed_text "$w\\pkg\\")|g" \
             -e 's/\$(var.Inf)/my driver.inf/g'
 }
 msi_install="C:\\windows\\system32\\cmd.exe $(msi_line InstallDriver)"

@@ -4,23 +4,18 @@
 // "@<file>" takes the command line from the file's first line instead, as
 // written: a command line from the Unix side reaches Windows with its
 // quotes escaped, and an installer's command line is all about its quotes.
+#include "app/tokens.h"
+
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
 
 int main()
 {
-    // Our own command-line tail is the command to run.
-    char* p = GetCommandLineA();
-    const char end = *p == '"' ? '"' : ' ';
-    if (*p == '"')
-        ++p;
-    while (*p && *p != end)
-        ++p;
-    if (*p == '"')
-        ++p;
-    while (*p == ' ' || *p == '\t')
-        ++p;
+    // Our own command-line tail is the command to run (CreateProcessA
+    // needs it writable, as GetCommandLineA's buffer is).
+    char* line = GetCommandLineA();
+    char* p = line + (skip_program_name(line) - line);
     static char from_file[4096];
     if (*p == '@') {
         FILE* f = fopen(p + 1, "rb");

@@ -4,28 +4,14 @@
 // and a crash's code, which Tavenor itself cannot be made to produce.  Each
 // start appends its command-line tail to standin-calls.txt beside it, so a
 // test sees what the wrapper passed on.
+#include "app/tokens.h"
+
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 namespace {
-
-// The command line past the program's own name, as the wrapper gave it.
-const char* command_tail()
-{
-    const char* p = GetCommandLineA();
-    const char end = *p == '"' ? '"' : ' ';
-    if (*p == '"')
-        ++p;
-    while (*p && *p != end)
-        ++p;
-    if (*p == '"')
-        ++p;
-    while (*p == ' ' || *p == '\t')
-        ++p;
-    return p;
-}
 
 void record_call()
 {
@@ -41,7 +27,7 @@ void record_call()
     FILE* f = fopen(path, "ab");
     if (!f)
         return;
-    fprintf(f, "%s\r\n", command_tail());
+    fprintf(f, "%s\r\n", skip_program_name(GetCommandLineA()));
     fclose(f);
 }
 
