@@ -3,6 +3,7 @@
 #include <stdarg.h>
 
 #include "base/exit_codes.h"
+#include "base/program_path.h"
 #include "base/sizes.h"
 #include "tavenor_version.h"
 #include "tracelib/trace.h"
@@ -90,8 +91,7 @@ int start_run_log(const char* path)
 void log_library(HMODULE library)
 {
     char path[path_buffer_size];
-    DWORD len = GetModuleFileNameA(library, path, sizeof path);
-    if (len == 0 || len >= sizeof path)
+    if (get_module_file_path(library, path, sizeof path) == 0)
         log_line("Library: path unknown");
     else
         log_line("Library: %s", path);

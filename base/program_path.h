@@ -9,6 +9,9 @@
 // written, or 0 when the path is not known whole.
 uint32_t get_program_file_path(char* buffer, uint32_t capacity);
 
+// The same for any module the process has loaded (an HMODULE).
+uint32_t get_module_file_path(void* module, char* buffer, uint32_t capacity);
+
 // Where get_program_file_path asks: the platform, unless a test makes the
 // program's path unknown.
 using program_path_function = uint32_t (*)(char* buffer, uint32_t capacity);

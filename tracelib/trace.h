@@ -1,7 +1,8 @@
 // Trace output: every line goes to the debugger output and, when it runs,
-// to the Corvane viewer window, and to the /l log file when one is open.  Any thread may trace; nothing is kept
-// between calls except the trace level and the time the viewer's sends have
-// taken so far (the viewer gets 5 s of a process's time in all).
+// to the Corvane viewer window, and to the /l log file when one is open.
+// Any thread may trace; nothing is kept between calls except the trace
+// level and the time the viewer's sends have taken so far (the viewer gets
+// 5 s of a process's time in all).
 #pragma once
 
 #include <stdint.h>

@@ -138,6 +138,40 @@ void close_log()
     g_turn_mutex = nullptr;
 }
 
+// Writes text as lines with one prefix, under the lock, while the log is open.
+void write_lines(const char* text, size_t len)
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char line[line_buffer_size];
+    int prefix_len = snprintf(line, prefix_max + 1, "%04u-%02u-%02u %02u:%02u:%02u.%03u\t%lu\t", now.wYear, now.wMonth,
+                              now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+                              static_cast<unsigned long>(GetCurrentProcessId()));
+    size_t prefix = prefix_len > 0 ? static_cast<size_t>(prefix_len) : 0;
+
+    // A traced text may hold line feeds (a call and its arguments): each part
+    // is a line of its own with the same time, so every line in the file
+    // starts with its prefix.  A closing line feed starts no empty line.
+    const char* part = text;
+    const char* end = text + len;
+    do {
+        const char* feed = static_cast<const char*>(memchr(part, '\n', static_cast<size_t>(end - part)));
+        const char* part_end = feed != nullptr ? feed : end;
+        size_t part_len = static_cast<size_t>(part_end - part);
+        if (part_len > 0 && part[part_len - 1] == '\r')
+            --part_len;
+        size_t n = prefix + to_utf8(part, part_len, line + prefix, sizeof line - prefix - 2);
+        line[n++] = '\r';
+        line[n++] = '\n';
+
+        if (!append_line(line, n)) {
+            close_log();
+            break;
+        }
+        part = feed != nullptr ? feed + 1 : end;
+    } while (part < end);
+}
+
 } // namespace
 
 int trace_log_open(const char* path)
@@ -170,39 +204,8 @@ int trace_log_open(const char* path)
 void trace_log_write(const char* text, size_t len)
 {
     AcquireSRWLockExclusive(&g_log_lock);
-    if (g_log == INVALID_HANDLE_VALUE) {
-        ReleaseSRWLockExclusive(&g_log_lock);
-        return;
-    }
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    char line[line_buffer_size];
-    int prefix_len = snprintf(line, prefix_max + 1, "%04u-%02u-%02u %02u:%02u:%02u.%03u\t%lu\t", now.wYear, now.wMonth,
-                              now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
-                              static_cast<unsigned long>(GetCurrentProcessId()));
-    size_t prefix = prefix_len > 0 ? static_cast<size_t>(prefix_len) : 0;
-
-    // A traced text may hold line feeds (a call and its arguments): each part
-    // is a line of its own with the same time, so every line in the file
-    // starts with its prefix.  A closing line feed starts no empty line.
-    const char* part = text;
-    const char* end = text + len;
-    do {
-        const char* feed = static_cast<const char*>(memchr(part, '\n', static_cast<size_t>(end - part)));
-        const char* part_end = feed != nullptr ? feed : end;
-        size_t part_len = static_cast<size_t>(part_end - part);
-        if (part_len > 0 && part[part_len - 1] == '\r')
-            --part_len;
-        size_t n = prefix + to_utf8(part, part_len, line + prefix, sizeof line - prefix - 2);
-        line[n++] = '\r';
-        line[n++] = '\n';
-
-        if (!append_line(line, n)) {
-            close_log();
-            break;
-        }
-        part = feed != nullptr ? feed + 1 : end;
-    } while (part < end);
+    if (g_log != INVALID_HANDLE_VALUE)
+        write_lines(text, len);
     ReleaseSRWLockExclusive(&g_log_lock);
 }
 

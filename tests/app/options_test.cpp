@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "app/options.h"
 #include "base/program_path.h"
@@ -140,56 +141,58 @@ TEST_P(RefusedTable, Fails)
 
 INSTANTIATE_TEST_SUITE_P(Parser, RefusedTable, testing::ValuesIn(refused_cases));
 
-TEST(Parser, AbsolutePathMustFitTarget)
+// The tokens as the tokenizer leaves them: each with its NUL, the list
+// closed by one more.
+int parse_tokens(const std::vector<std::string>& tokens, CommandOptions* options)
+{
+    std::string list;
+    for (const std::string& token : tokens) {
+        list += token;
+        list += '\0';
+    }
+    list += '\0';
+    return parse_options(list.data(), options);
+}
+
+struct EdgeCase {
+    const char* what;
+    std::vector<std::string> tokens;
+    int ok;
+    bool log;           // the field is log_path, else target
+    std::string field;  // its text when accepted
+};
+
+// The longest operand each field takes, and one character more.
+TEST(Parser, OperandsAtTheEdgeOfTheirFields)
 {
     // Program folder + relative path + NUL: exactly 1024 bytes fit, 1025 do not.
-    size_t room = target_size - 1 - program_dir().size();
-    char tokens[2 * target_size + 8];
-
-    std::string path(room, 'p');
-    int n = snprintf(tokens, sizeof tokens, "/i%c%s%c", '\0', path.c_str(), '\0');
-    tokens[n] = '\0';
-    CommandOptions options;
-    ASSERT_EQ(parse_options(tokens, &options), 1);
-    EXPECT_EQ(strlen(options.target), target_size - 1);
-
-    path += 'p';
-    n = snprintf(tokens, sizeof tokens, "/i%c%s%c", '\0', path.c_str(), '\0');
-    tokens[n] = '\0';
-    EXPECT_EQ(parse_options(tokens, &options), 0);
+    std::string inf(target_size - 1 - program_dir().size(), 'p');
+    std::string device = "D:\\" + std::string(1020, 'x');  // 1023 characters
+    // The log's name and its ".1" must fit a path buffer: 1021 characters do.
+    std::string log = "D:\\" + std::string(1018, 'l');
+    const EdgeCase cases[] = {
+        {"relative INF path filling the target", {"/i", inf}, 1, false, program_dir() + inf},
+        {"relative INF path one past the target", {"/i", inf + "p"}, 0, false, ""},
+        {"operand of 1023 characters", {"/u", device}, 1, false, device},
+        {"operand of 1024 characters", {"/c", std::string(1024, 'x')}, 0, false, ""},
+        {"log path with room for its suffix", {"/i", "x.inf", "/l", log}, 1, true, log},
+        {"log path without room for its suffix", {"/i", "x.inf", "/l", log + "l"}, 0, true, ""},
+    };
+    for (const EdgeCase& c : cases) {
+        CommandOptions options;
+        ASSERT_EQ(parse_tokens(c.tokens, &options), c.ok) << c.what;
+        if (c.ok) {
+            EXPECT_EQ(std::string(c.log ? options.log_path : options.target), c.field) << c.what;
+        }
+    }
 }
 
-TEST(Parser, ArgumentOver1023CharactersIsRefused)
-{
-    std::string list = "/u";
-    list += '\0';
-    list += "D:\\" + std::string(1020, 'x');  // 1023 characters: fits
-    list += '\0';
-    list += '\0';
-    CommandOptions options;
-    EXPECT_EQ(parse_options(list.data(), &options), 1);
-
-    std::string longer = "/c";
-    longer += '\0';
-    longer += std::string(1024, 'x');
-    longer += '\0';
-    longer += '\0';
-    EXPECT_EQ(parse_options(longer.data(), &options), 0);
-}
-
-TEST(Parser, LogPathIsPlacedBesideTheProgramAndLeavesRoomForItsOlderGeneration)
+TEST(Parser, LogPathIsPlacedBesideTheProgram)
 {
     ParseResult relative = parse("/LOG logs\\run.log /i x.inf");
     ASSERT_EQ(relative.ok, 1);
     EXPECT_EQ(std::string(relative.options.log_path), program_dir() + "logs\\run.log");
     EXPECT_EQ(std::string(parse("/i x.inf").options.log_path), "");
-
-    // The name and its ".1" must fit a path buffer: 1021 characters do.
-    std::string fits = "D:\\" + std::string(1018, 'l');
-    ParseResult longest = parse("/i x.inf /l " + fits);
-    ASSERT_EQ(longest.ok, 1);
-    EXPECT_EQ(std::string(longest.options.log_path), fits);
-    EXPECT_EQ(parse("/i x.inf /l " + fits + "l").ok, 0);
 }
 
 TEST(ProgramPath, CutPathIsNotUsed)
