@@ -10,6 +10,7 @@
 #include "app/tokens.h"
 #include "app/usage.h"
 #include "base/exit_codes.h"
+#include "base/redirection_trust.h"
 #include "clean/clean.h"
 #include "difx/difx_api.h"
 #include "difx/procedures.h"
@@ -50,6 +51,8 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*runti
     // unquoted program path for a blank, which cuts the path into the tail.
     const char* tail = skip_program_name(GetCommandLineA());
     g_debug_trace = 0;
+    // Runs as SYSTEM follow no junction another account made.
+    enforce_redirection_trust();
 
     trace_message("%s", tail);
     trace_message("\n");

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/log_file.h"
 #include "base/sizes.h"
 #include "tracelib/trace_format.h"
 
@@ -19,43 +20,46 @@ constexpr size_t line_buffer_size = prefix_max + 3 * trace_line_max + 3;
 // Processes writing one file take turns through a mutex named after its
 // path: handles opened for appending alone do not keep two writers' lines
 // apart everywhere (under Wine lines of two processes were lost and cut).
-// A turn never waits longer than this; past it the line is written anyway.
-constexpr DWORD turn_wait_ms = 10000;
+// A run waits for its turns this long in all, a guard against a turn that
+// is never given (a process holding the mutex): past it the run's lines are
+// written without waiting, which is said once.
+constexpr ULONGLONG turn_wait_total_ms = 10000;
 
 SRWLOCK g_log_lock = SRWLOCK_INIT;
 HANDLE g_log = INVALID_HANDLE_VALUE;
 HANDLE g_turn_mutex = nullptr;
+ULONGLONG g_turn_waited_ms = 0;
+bool g_turn_given_up = false;
+bool g_stays_full = false;  // a rollover was refused: the run goes on in the file
 char g_path[path_buffer_size];
-char g_older_path[path_buffer_size];
 
 // The one line on the debugger output for a log that fails; the run goes on.
 void report(const char* what, DWORD error)
 {
-    char line[2 * path_buffer_size + 160];
-    snprintf(line, sizeof line, "Tavenor: the log file %s %s (error %lu); the run goes on without it", g_path, what,
-             static_cast<unsigned long>(error));
+    char line[2 * path_buffer_size + 240];
+    char number[32] = "";
+    if (error != 0)
+        snprintf(number, sizeof number, " (error %lu)", static_cast<unsigned long>(error));
+    snprintf(line, sizeof line, "Tavenor: the log file %s %s%s; the run goes on without it", g_path, what, number);
     OutputDebugStringA(line);
     OutputDebugStringA("\n");
 }
 
-// Append-only access: each write lands at the file's end as it is then,
-// whoever else appends.  Others may read, append, and move the file to the
-// older generation while it is open.
-HANDLE open_for_append(const char* path)
+// A line on the debugger output for what the log does instead of the usual.
+void tell(const char* what, const char* instead)
 {
-    return CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    char line[2 * path_buffer_size + 240];
+    snprintf(line, sizeof line, "Tavenor: the log file %s %s; %s", g_path, what, instead);
+    OutputDebugStringA(line);
+    OutputDebugStringA("\n");
 }
 
-// A mutex name of the path, letter case aside.
-void turn_mutex_name(const char* path, char* out, size_t capacity)
+// Append-only access through the checked opening: what is written is the
+// file the administrator named.  Others may read, append, and move the file
+// to the older generation while it is open.
+HANDLE open_for_append(LogFileProblem* problem)
 {
-    unsigned long long hash = 14695981039346656037ull;
-    for (const char* p = path; *p != '\0'; ++p) {
-        char c = *p >= 'A' && *p <= 'Z' ? static_cast<char>(*p - 'A' + 'a') : *p;
-        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    }
-    snprintf(out, capacity, "Local\\Tavenor.log.%016llX", hash);
+    return log_file_open(g_path, FILE_SHARE_READ | FILE_SHARE_WRITE, problem);
 }
 
 bool fits(HANDLE file, size_t more)
@@ -67,37 +71,59 @@ bool fits(HANDLE file, size_t more)
 // Makes room for a line of len bytes, in this process's turn: when the file
 // would pass its bound it moves to the older generation and a new file is
 // started.  A handle on a file that another run moved away finds it full
-// too and only reopens the path.  0 when the log is lost.
+// too and only reopens the path.  A rollover that is refused (a folder or
+// a link planted at the older generation's name, a reader that does not
+// let the file be renamed) leaves the run writing on in the full file,
+// which is said once.  0 when the log is lost.
 int make_room(size_t len)
 {
-    if (fits(g_log, len))
+    if (g_stays_full || fits(g_log, len))
         return 1;
 
-    const char* failed = nullptr;
-    HANDLE current = open_for_append(g_path);
+    LogFileProblem problem = {"could not be opened again", 0};
+    HANDLE current = open_for_append(&problem);
     if (current != INVALID_HANDLE_VALUE && !fits(current, len)) {
-        CloseHandle(current);
-        current = INVALID_HANDLE_VALUE;
-        if (MoveFileExA(g_path, g_older_path, MOVEFILE_REPLACE_EXISTING))
-            current = open_for_append(g_path);
-        else
-            failed = "could not be moved to its older generation";
+        LogFileProblem roll_problem;
+        if (log_file_roll(current, &roll_problem)) {
+            CloseHandle(current);
+            current = open_for_append(&problem);
+        } else {
+            g_stays_full = true;
+            tell(roll_problem.why, "this run's lines go on in it past its size bound");
+        }
     }
-    DWORD error = current == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     CloseHandle(g_log);
     g_log = current;
     if (current == INVALID_HANDLE_VALUE) {
-        report(failed != nullptr ? failed : "could not be opened again", error);
+        report(problem.why, problem.error);
         return 0;
     }
     return 1;
 }
 
+// Waits for this process's turn within what is left of the run's total;
+// false when the line goes without it.
+bool take_turn()
+{
+    if (g_turn_mutex == nullptr || g_turn_given_up)
+        return false;
+    ULONGLONG start = GetTickCount64();
+    DWORD left = static_cast<DWORD>(turn_wait_total_ms - g_turn_waited_ms);
+    DWORD waited = WaitForSingleObject(g_turn_mutex, left);
+    g_turn_waited_ms += GetTickCount64() - start;
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+        return true;
+    if (waited == WAIT_TIMEOUT || g_turn_waited_ms >= turn_wait_total_ms) {
+        g_turn_given_up = true;
+        tell("was not given its turn within 10 s in all", "this run writes its lines without waiting for it");
+    }
+    return false;
+}
+
 // Writes one whole line in this process's turn; 0 when the log is lost.
 int append_line(const char* line, size_t len)
 {
-    DWORD waited = g_turn_mutex != nullptr ? WaitForSingleObject(g_turn_mutex, turn_wait_ms) : WAIT_FAILED;
-    bool turn = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    bool turn = take_turn();
     int result = make_room(len);
     if (result) {
         DWORD written = 0;
@@ -182,15 +208,17 @@ int trace_log_open(const char* path)
     int result = 0;
     if (len + log_older_suffix_length < sizeof g_path) {
         memcpy(g_path, path, len + 1);
-        memcpy(g_older_path, path, len);
-        memcpy(g_older_path + len, log_older_suffix, sizeof log_older_suffix);
-        g_log = open_for_append(g_path);
+        LogFileProblem problem;
+        g_log = open_for_append(&problem);
         if (g_log == INVALID_HANDLE_VALUE) {
-            report("could not be opened", GetLastError());
+            report(problem.why, problem.error);
         } else {
-            char name[64];
-            turn_mutex_name(g_path, name, sizeof name);
-            g_turn_mutex = CreateMutexA(nullptr, FALSE, name);
+            g_turn_mutex = log_turn_open(g_path, &problem);
+            if (g_turn_mutex == nullptr)
+                tell(problem.why, "this run writes its lines without waiting for a turn");
+            g_turn_waited_ms = 0;
+            g_turn_given_up = false;
+            g_stays_full = false;
             result = 1;
         }
     } else {

@@ -1,5 +1,8 @@
 // /l for real: what the file holds next to what /d shows, two runs writing
-// one file at once, the size bound, and a log that cannot be opened.
+// one file at once, the size bound, a log that cannot be opened, and logs
+// that other accounts aimed elsewhere (links made on the host side of
+// Wine's prefix, which Windows programs see as links), planted folders and
+// a turn that somebody holds.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "base/exit_codes.h"
+#include "base/log_file.h"
 #include "e2e/stage.h"
 #include "support/test_files.h"
 #include "tracelib/trace_log.h"
@@ -181,6 +185,119 @@ TEST(LogFile, ALogThatCannotBeOpenedChangesNothingButOneDebuggerLine)
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[2].rfind("Tavenor: the log file " + stage.folder + "\\missing\\run.log could not be opened", 0), 0u)
         << lines[2];
+}
+
+// The debugger-output lines of a run after the echo.
+std::vector<std::string> said(const DriveResult& result)
+{
+    bool paired = false;
+    std::vector<std::string> lines = trace_lines(result, &paired);
+    return lines.size() > 2 ? std::vector<std::string>(lines.begin() + 2, lines.end()) : std::vector<std::string>();
+}
+
+// What another account may have put at the log's name before a SYSTEM run:
+// each is refused with one line, the file elsewhere untouched and the run
+// the same.
+TEST(LogFile, ALogAimedElsewhereIsRefusedWithOneLine)
+{
+    struct Case {
+        const char* name;
+        const char* log;      // relative to the stage
+        const char* make;     // host command; %L the log's host path, %T the target's, %F the stage's
+        const char* refused;  // the words of the line
+    };
+    const Case cases[] = {
+        {"hard link", "run.log", "ln '%T' '%L'", "has more than one name"},
+        {"symbolic link", "run.log", "ln -s '%T' '%L'", "is reached through a link"},
+        {"folder link", "linked\\run.log", "mkdir '%F/elsewhere' && ln -s '%F/elsewhere' '%F/linked'",
+         "is reached through a link"},
+        {"folder", "run.log", "mkdir '%L'", "is a folder"},
+    };
+    for (const Case& c : cases) {
+        Stage stage = make_stage(test_name() + "_" + std::string(c.name).substr(0, 4), Library::full,
+                                 "uninstall 2 0\ninstall 0\n");
+        // A stand-in for a file of the system's (a .cmd the system runs).
+        std::string target = stage.folder + "\\system.cmd";
+        ASSERT_TRUE(write_file(target, "@echo off\r\n"));
+        std::string host_folder = host_path(stage.folder);
+        ASSERT_FALSE(host_folder.empty());
+        std::string command = c.make;
+        const std::pair<std::string, std::string> fills[] = {{"%L", host_path(stage.folder + "\\run.log")},
+                                                             {"%T", host_path(target)},
+                                                             {"%F", host_folder}};
+        for (const auto& fill : fills) {
+            for (size_t at = command.find(fill.first); at != std::string::npos; at = command.find(fill.first))
+                command.replace(at, 2, fill.second);
+        }
+        ASSERT_TRUE(host_shell(command)) << c.name;
+        std::string log = stage.folder + "\\" + c.log;
+        for (int i = 0; i < 500 && GetFileAttributesA(log.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                        GetFileAttributesA((stage.folder + "\\linked").c_str()) == INVALID_FILE_ATTRIBUTES;
+             ++i)
+            Sleep(20);
+
+        DriveResult logged = run(stage, std::string("/u x.inf /l ") + c.log);
+        EXPECT_EQ(logged.exit_code, 0u) << c.name;
+        EXPECT_EQ(read_file(target), "@echo off\r\n") << c.name;
+        EXPECT_EQ(list_names(stage.folder + "\\elsewhere\\*"), std::vector<std::string>()) << c.name;
+        std::vector<std::string> lines = said(logged);
+        ASSERT_EQ(lines.size(), 1u) << c.name;
+        EXPECT_EQ(lines[0].rfind("Tavenor: the log file " + log + " " + c.refused, 0), 0u) << lines[0];
+        host_shell("rm -rf '" + host_folder + "/linked' '" + host_folder + "/elsewhere'");
+    }
+}
+
+TEST(LogFile, AFolderPlantedAtTheOlderGenerationLeavesTheRunInItsFile)
+{
+    Stage stage = make_stage(test_name(), Library::full);
+    std::string log = stage.folder + "\\run.log";
+    std::string old_lines;
+    while (old_lines.size() + 100 < trace_log_max_bytes)
+        old_lines += "2026-01-01 00:00:00.000\t1\t" + std::string(72, 'o') + "\r\n";
+    ASSERT_TRUE(write_file(log, old_lines));
+    ASSERT_TRUE(make_dirs(log + ".1"));
+
+    DriveResult logged = run(stage, "/i x.inf /l run.log");
+    EXPECT_EQ(logged.exit_code, 0u);
+    EXPECT_TRUE(dir_exists(log + ".1"));
+    // The whole run follows the old lines in the one file, past its bound.
+    std::string bytes = read_file(log);
+    ASSERT_EQ(bytes.compare(0, old_lines.size(), old_lines), 0);
+    std::vector<LogLine> lines = read_log(bytes.substr(old_lines.size()));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(std::regex_match(lines.front().text, std::regex("Tavenor [0-9.]+ started")));
+    EXPECT_EQ(lines.back().text, exit_0);
+    std::vector<std::string> told = said(logged);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find("cannot move to its older generation"), std::string::npos) << told[0];
+}
+
+// A process that takes the log's turn and never gives it back costs a run
+// its total wait once, not a wait per line.
+TEST(LogFile, AHeldTurnCostsARunItsBudgetOnceAndEveryLineIsWritten)
+{
+    Stage stage = make_stage(test_name(), Library::full, "uninstall 2 0\ninstall 0\n");
+    std::string log = stage.folder + "\\run.log";
+    LogFileProblem problem;
+    HANDLE turn = log_turn_open(log.c_str(), &problem);
+    ASSERT_NE(turn, nullptr);
+    ASSERT_EQ(WaitForSingleObject(turn, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+
+    DriveResult logged = run(stage, "/u x.inf /l run.log");
+    ReleaseMutex(turn);
+    CloseHandle(turn);
+    EXPECT_EQ(logged.exit_code, 0u);
+    std::vector<LogLine> lines = read_log(read_file(log));
+    ASSERT_GT(lines.size(), 10u);
+    EXPECT_TRUE(std::regex_match(lines.front().text, std::regex("Tavenor [0-9.]+ started")));
+    EXPECT_EQ(lines.back().text, exit_0);
+    // Ten seconds of waiting in all, and the run's own steps: a wait per
+    // line would take over a minute and a half.
+    EXPECT_LT(logged.elapsed_ms, 90000u);
+    int told = 0;
+    for (const std::string& line : said(logged))
+        told += line.find("was not given its turn") != std::string::npos;
+    EXPECT_EQ(told, 1);
 }
 
 } // namespace
