@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "base/redirection_trust.h"
 #include "tracelib/viewer_channel.h"
 #include "viewer/capture.h"
 #include "viewer/commands.h"
@@ -462,6 +463,8 @@ std::string full_path(const std::string& path)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
 {
+    // An elevated viewer follows no junction another account made.
+    enforce_redirection_trust();
     ViewerOptions options = parse_options(tail ? tail : "");
     std::string log_path = full_path(options.log);
     g_viewer.elapsed = options.elapsed;
@@ -469,8 +472,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
         g_viewer.store.rows_max = options.keep;
     bool log_taken = false;
     // A file the running viewer cannot open is said in its list.
-    if (hand_over_to_running(window_class, log_path, full_path(options.open), &log_taken))
+    std::string refused;
+    if (hand_over_to_running(window_class, log_path, full_path(options.open), &log_taken, &refused))
         return log_taken ? 0 : 2;
+    if (!refused.empty())
+        g_viewer.pending.push_back(own_line(refused, true));
     // The viewer runs on without the file, and ends with 2.
     if (!open_log(log_path))
         g_viewer.log_failed = true;

@@ -1,6 +1,10 @@
 #include "viewer/log_writer.h"
 
 #include <stdio.h>
+#include <string.h>
+
+#include "base/log_file.h"
+#include "base/sizes.h"
 
 namespace {
 
@@ -13,6 +17,14 @@ constexpr DWORD flush_interval_ms = 250;
 constexpr size_t log_queue_max = 32u * 1024 * 1024;
 // How long a closing viewer waits for its writer to finish the file.
 constexpr DWORD writer_end_ms = 10000;
+// Every process's debugger output goes into the log, so any process can
+// fill it on purpose to push older lines out of both generations.  After a
+// writer's first rollover the next waits this long, the file growing past
+// its bound meanwhile, up to log_growth_max times the bound, where it rolls
+// over anyway so that the disk stays bounded: flooding out what the older
+// generation holds takes minutes or several times the bound.
+constexpr ULONGLONG rollover_spacing_ms = 10 * 60 * 1000;
+constexpr unsigned long long log_growth_max = 4;
 
 } // namespace
 
@@ -21,6 +33,8 @@ struct LogWriter {
     std::string path;
     unsigned long long bytes_max;
     unsigned long long size;  // of the file, as the writer thread knows it
+    ULONGLONG rolled_at;      // tick of the last rollover, 0 before the first
+    bool stays;               // a rollover was refused: the file grows on
     HANDLE thread;
     HANDLE wake;  // auto-reset: bytes queued, or the end asked for
     WriterFailed told;
@@ -44,22 +58,46 @@ void writer_failed(LogWriter* writer, DWORD error)
         writer->told(error);
 }
 
-// The full file becomes "<file>.1" and a new one is begun; false with the
-// reason in the last error when no file can be had to go on with.  A file
-// that cannot be renamed (a program reading it holds it open without
-// letting it be renamed) goes on growing rather than losing lines, and is
+// Whether the file is due to roll over before bytes more are written.
+bool rollover_due(const LogWriter* writer, size_t bytes)
+{
+    if (writer->stays || writer->size == 0 || writer->size + bytes <= writer->bytes_max)
+        return false;
+    if (writer->rolled_at == 0 || GetTickCount64() - writer->rolled_at >= rollover_spacing_ms)
+        return true;
+    return writer->size + bytes > writer->bytes_max * log_growth_max;
+}
+
+// The full file becomes "<file>.1" through its own handle (base/log_file.h)
+// and a new one is begun, opened with the same checks as the first; false
+// with the reason in the last error when no file can be had to go on with.
+// A file that cannot move (a program reading it holds it without letting it
+// be renamed, a folder or a link planted at "<file>.1") goes on growing
+// rather than losing lines, which a line in the file itself says, and is
 // not tried again.
 bool roll_over(LogWriter* writer)
 {
     if (!FlushFileBuffers(writer->file))
         return false;
+    LogFileProblem problem;
+    if (!log_file_roll(writer->file, &problem)) {
+        writer->stays = true;
+        std::string note = std::string("[Corvane] the log file ") + problem.why +
+                           (problem.error != 0 ? " (" + system_reason(problem.error) + ")" : std::string()) +
+                           "; it goes on growing here past its size bound\r\n";
+        writer->size += note.size();
+        return write_all(writer->file, note);
+    }
+    writer->rolled_at = GetTickCount64();
+    if (writer->rolled_at == 0)
+        writer->rolled_at = 1;
     CloseHandle(writer->file);
-    if (!MoveFileExA(writer->path.c_str(), (writer->path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING))
-        writer->bytes_max = ~0ull;
-    writer->file = CreateFileA(writer->path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (writer->file == INVALID_HANDLE_VALUE)
+    writer->file = log_file_open(writer->path.c_str(), FILE_SHARE_READ, &problem);
+    if (writer->file == INVALID_HANDLE_VALUE) {
+        // A refusal has no error of its own: the file is not one to write.
+        SetLastError(problem.error != 0 ? problem.error : ERROR_CANT_ACCESS_FILE);
         return false;
+    }
     LARGE_INTEGER size = {};
     GetFileSizeEx(writer->file, &size);
     writer->size = static_cast<unsigned long long>(size.QuadPart);
@@ -84,7 +122,7 @@ DWORD WINAPI write_log(void* parameter)
         bool stop = writer->stop;
         bool failed = writer->failed;
         LeaveCriticalSection(&writer->lock);
-        if (!failed && !bytes.empty() && writer->size > 0 && writer->size + bytes.size() > writer->bytes_max) {
+        if (!failed && !bytes.empty() && rollover_due(writer, bytes.size())) {
             if (!roll_over(writer)) {
                 writer_failed(writer, GetLastError());
                 failed = true;
@@ -113,6 +151,21 @@ DWORD WINAPI write_log(void* parameter)
 
 } // namespace
 
+HANDLE open_log_file(const std::string& path, std::string* why)
+{
+    LogFileProblem problem;
+    HANDLE file = path.size() < path_buffer_size ? log_file_open(path.c_str(), FILE_SHARE_READ, &problem)
+                                                 : INVALID_HANDLE_VALUE;
+    if (path.size() >= path_buffer_size)
+        *why = "it has too long a name";
+    else if (file == INVALID_HANDLE_VALUE)
+        *why = strcmp(problem.why, log_open_failed) == 0
+                   ? system_reason(problem.error)
+                   : std::string("it ") + problem.why +
+                         (problem.error != 0 ? ": " + system_reason(problem.error) : std::string());
+    return file;
+}
+
 bool write_all(HANDLE file, const std::string& bytes)
 {
     size_t done = 0;
@@ -133,9 +186,10 @@ LogWriter* start_writer(HANDLE file, const std::string& path, unsigned long long
 {
     LARGE_INTEGER size = {};
     GetFileSizeEx(file, &size);
-    LogWriter* writer = new LogWriter{file,    path,    bytes_max, static_cast<unsigned long long>(size.QuadPart),
-                                      nullptr, nullptr, failed,    {},
-                                      std::string(), false, false};
+    LogWriter* writer = new LogWriter{file,    path,   bytes_max, static_cast<unsigned long long>(size.QuadPart),
+                                      0,       false,  nullptr,   nullptr,
+                                      failed,  {},     std::string(), false,
+                                      false};
     InitializeCriticalSection(&writer->lock);
     writer->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (writer->wake != nullptr)

@@ -11,11 +11,19 @@ struct LogWriter;
 
 // The log file's size is bounded: before a write would take it past
 // log_bytes_max, it is renamed to "<file>.1" (an older one replaced) and a
-// new file is begun, so that the log and its predecessor hold at most
-// twice this.
+// new file is begun.  A writer's later rollovers come at least ten minutes
+// apart unless the file reaches four times the bound: output that floods the
+// log cannot push older lines out at will.
 constexpr unsigned long long log_bytes_max = 64ull * 1024 * 1024;
 
-// A writer for file (opened for appending at path), which it then owns;
+// Opens the log file at path (absolute) for appending through the checked
+// opening of base/log_file.h: a link, a folder, a file with a second name or
+// another account's file is refused.  INVALID_HANDLE_VALUE with the reason
+// in *why ("it is a folder", "could not be opened: Access is denied. (error
+// 5)").
+HANDLE open_log_file(const std::string& path, std::string* why);
+
+// A writer for file (opened for appending at path by open_log_file), which it then owns;
 // nullptr (the file closed) when no thread can be had.  Its first failure
 // is told to failed, on the writer's thread or the caller's (the error, 0
 // when the disk did not keep up).

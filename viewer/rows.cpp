@@ -402,17 +402,16 @@ bool open_log(const std::string& path)
 {
     if (path.empty())
         return true;
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::string why;
+    HANDLE file = open_log_file(path, &why);
     LogWriter* writer = nullptr;
-    DWORD error = GetLastError();
     if (file != INVALID_HANDLE_VALUE) {
         writer = start_writer(file, path, log_bytes_max, log_failed);
-        error = GetLastError();
+        if (writer == nullptr)
+            why = system_reason(GetLastError());
     }
     if (writer == nullptr) {
-        g_viewer.pending.push_back(
-            own_line("[Corvane] cannot open the log file " + path + ": " + system_reason(error), true));
+        g_viewer.pending.push_back(own_line("[Corvane] cannot open the log file " + path + ": " + why, true));
         if (g_viewer.window != nullptr && !g_viewer.drain_posted) {
             g_viewer.drain_posted = true;
             PostMessageA(g_viewer.window, drain_message, 0, 0);

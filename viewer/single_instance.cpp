@@ -2,8 +2,60 @@
 
 #include "tracelib/viewer_channel.h"
 
+namespace {
+
+// The user and the integrity level's RID of a process's token.
+bool token_identity(HANDLE process, BYTE* user, DWORD* integrity)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
+        return false;
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } owner;
+    union {
+        TOKEN_MANDATORY_LABEL label;
+        BYTE bytes[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
+    } level;
+    DWORD size = 0;
+    bool known = GetTokenInformation(token, TokenUser, &owner, sizeof owner, &size) &&
+                 CopySid(SECURITY_MAX_SID_SIZE, user, owner.user.User.Sid) &&
+                 GetTokenInformation(token, TokenIntegrityLevel, &level, sizeof level, &size) &&
+                 *GetSidSubAuthorityCount(level.label.Label.Sid) > 0;
+    if (known)
+        *integrity = *GetSidSubAuthority(level.label.Label.Sid, *GetSidSubAuthorityCount(level.label.Label.Sid) - 1u);
+    CloseHandle(token);
+    return known;
+}
+
+// Whether the window's process runs as this process's user at the same or
+// a higher integrity level: only such a viewer is handed a file to write,
+// which this start could have written itself.  Another account's program
+// (or one at a lower level, which anybody's program could drive) with a
+// window of the viewer's class and title is not.
+bool trusted_viewer(HWND window)
+{
+    DWORD process_id = 0;
+    GetWindowThreadProcessId(window, &process_id);
+    HANDLE process = process_id != 0 ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id) : nullptr;
+    if (process == nullptr)
+        return false;
+    BYTE their_user[SECURITY_MAX_SID_SIZE];
+    BYTE our_user[SECURITY_MAX_SID_SIZE];
+    DWORD their_level = 0;
+    DWORD our_level = 0;
+    bool trusted = token_identity(process, their_user, &their_level) &&
+                   token_identity(GetCurrentProcess(), our_user, &our_level) && EqualSid(their_user, our_user) &&
+                   their_level >= our_level;
+    CloseHandle(process);
+    return trusted;
+}
+
+} // namespace
+
 bool hand_over_to_running(const char* window_class, const std::string& log_path, const std::string& open_path,
-                          bool* log_taken)
+                          bool* log_taken, std::string* refused)
 {
     HANDLE first = CreateMutexA(nullptr, FALSE, "Local\\CorvaneViewer");
     bool another = first != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
@@ -17,9 +69,20 @@ bool hand_over_to_running(const char* window_class, const std::string& log_path,
         if (running == nullptr)
             Sleep(20);
     }
+    // Whatever holds the claim without a viewer's window, or with a window
+    // of a process this start cannot trust, gets nothing: this start then
+    // captures itself.
+    if (running == nullptr) {
+        *refused = "[Corvane] another program holds the one viewer's claim but shows no viewer: this viewer "
+                   "captures itself";
+        return false;
+    }
+    if (!trusted_viewer(running)) {
+        *refused = "[Corvane] the running viewer is not of this account at this integrity level or higher: this "
+                   "viewer captures itself and keeps its log file";
+        return false;
+    }
     *log_taken = true;
-    if (running == nullptr)
-        return true;
     if (!log_path.empty()) {
         COPYDATASTRUCT data = {log_file_tag, static_cast<DWORD>(log_path.size()), const_cast<char*>(log_path.data())};
         DWORD_PTR answer = 0;

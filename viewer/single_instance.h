@@ -15,6 +15,9 @@ constexpr ULONG_PTR open_file_tag = 0x4352564F;
 // brought to the front;
 // true when there is one (*log_taken then says whether it took the file).
 // A start that races another waits for its window.  The first viewer keeps
-// its claim for the life of its process.
+// its claim for the life of its process.  A viewer is handed the files only
+// when it runs as this process's user at the same or a higher integrity
+// level; otherwise (or when the claim's holder shows no window) this is
+// false with the reason in *refused, and this start captures itself.
 bool hand_over_to_running(const char* window_class, const std::string& log_path, const std::string& open_path,
-                          bool* log_taken);
+                          bool* log_taken, std::string* refused);

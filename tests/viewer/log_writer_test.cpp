@@ -1,10 +1,15 @@
 // The log's writer on a real file: its size bounded by a rollover to one
-// predecessor.
+// predecessor that no flood of output can force at will, and the checked
+// opening that writes nowhere but the file the administrator named (links
+// made on the host side of Wine's prefix, which Windows programs see as
+// links).
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/test_files.h"
 #include "viewer/log_writer.h"
@@ -22,8 +27,8 @@ void count_failure(DWORD)
 // /log does; true when all went well.
 bool append(const std::string& path, unsigned long long bytes_max, const std::string& bytes)
 {
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::string why;
+    HANDLE file = open_log_file(path, &why);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     LogWriter* writer = start_writer(file, path, bytes_max, count_failure);
@@ -56,8 +61,119 @@ TEST(LogWriter, AFullLogRollsOverToOnePredecessor)
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(append(path, 100, c));
     CloseHandle(reader);
-    EXPECT_EQ(read_file(path), d + c);
+    std::string grown = read_file(path);
+    EXPECT_EQ(grown.compare(0, d.size(), d), 0);
+    EXPECT_EQ(grown.compare(grown.size() - c.size(), c.size(), c), 0);
+    EXPECT_NE(grown.find("[Corvane] the log file cannot move to its older generation"), std::string::npos) << grown;
     EXPECT_EQ(g_failures, 0);
+}
+
+// A folder planted at "<file>.1" neither silences nor moves the log: it
+// grows on in its file and says so there.
+TEST(LogWriter, AFolderAtTheOlderGenerationLeavesTheLogGrowingInItsFile)
+{
+    g_failures = 0;
+    std::string path = fresh_work_folder(test_name()) + "\\corvane.log";
+    ASSERT_TRUE(make_dirs(path + ".1"));
+    const std::string a(60, 'a'), b(60, 'b');
+    ASSERT_TRUE(append(path, 100, a));
+    ASSERT_TRUE(append(path, 100, b));
+    std::string grown = read_file(path);
+    EXPECT_EQ(grown.compare(0, a.size(), a), 0);
+    EXPECT_EQ(grown.compare(grown.size() - b.size(), b.size(), b), 0);
+    EXPECT_NE(grown.find("older generation, which is a folder"), std::string::npos) << grown;
+    EXPECT_TRUE(dir_exists(path + ".1"));
+    EXPECT_EQ(g_failures, 0);
+}
+
+// Waits until the file at path holds size bytes (the writer's thread
+// writes on its own time); false when it never does.
+bool holds(const std::string& path, size_t size)
+{
+    for (int i = 0; i < 1000; ++i) {
+        if (read_file(path).size() == size)
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+// One viewer's writer under a flood: the first rollover comes when the
+// size says, the next not before minutes have passed unless the file
+// reaches four times its bound.
+TEST(LogWriter, AFloodOfOutputCannotForceRolloversAtWill)
+{
+    g_failures = 0;
+    std::string path = fresh_work_folder(test_name()) + "\\corvane.log";
+    std::string why;
+    HANDLE file = open_log_file(path, &why);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << why;
+    LogWriter* writer = start_writer(file, path, 100, count_failure);
+    ASSERT_NE(writer, nullptr);
+    const std::string first(90, 'f');
+    writer_queue(writer, first);
+    ASSERT_TRUE(holds(path, 90));
+    for (char c = 'a'; c <= 'e'; ++c) {  // 5 x 60 bytes: past the bound, short of four times it
+        writer_queue(writer, std::string(60, c));
+        ASSERT_TRUE(holds(path, c == 'a' ? 60 : 60 * static_cast<size_t>(c - 'a' + 1))) << c;
+    }
+    EXPECT_EQ(read_file(path + ".1"), first);
+    writer_queue(writer, std::string(150, 'z'));  // 450 bytes: past four times the bound
+    EXPECT_TRUE(stop_writer(writer));
+    EXPECT_EQ(read_file(path), std::string(150, 'z'));
+    EXPECT_EQ(read_file(path + ".1").size(), 300u);
+    EXPECT_EQ(g_failures, 0);
+}
+
+// What another account may have put at the log's name: each refused, the
+// file it leads to untouched (a .cmd file that would run what a process
+// writes to the debugger output), nothing made elsewhere.
+TEST(LogWriter, ALogAimedElsewhereIsRefused)
+{
+    struct Case {
+        const char* name;
+        const char* log;      // relative to the folder
+        const char* make;     // host command; %L the log's host path, %T the target's, %F the folder's
+        const char* refused;  // the reason's words
+    };
+    const Case cases[] = {
+        {"hard link", "corvane.log", "ln '%T' '%L'", "it has more than one name"},
+        {"symbolic link", "corvane.log", "ln -s '%T' '%L'", "it is reached through a link"},
+        {"folder link", "linked\\corvane.log", "mkdir '%F/elsewhere' && ln -s '%F/elsewhere' '%F/linked'",
+         "it is reached through a link"},
+        {"folder", "corvane.log", "mkdir '%L'", "it is a folder"},
+    };
+    for (const Case& c : cases) {
+        std::string folder = fresh_work_folder(test_name() + "_" + std::string(c.name).substr(0, 4));
+        std::string target = folder + "\\job.cmd";
+        ASSERT_TRUE(write_file(target, "@echo off\r\n"));
+        std::string command = c.make;
+        const std::pair<std::string, std::string> fills[] = {
+            {"%L", host_path(folder + "\\corvane.log")}, {"%T", host_path(target)}, {"%F", host_path(folder)}};
+        for (const auto& fill : fills) {
+            for (size_t at = command.find(fill.first); at != std::string::npos; at = command.find(fill.first))
+                command.replace(at, 2, fill.second);
+        }
+        ASSERT_TRUE(host_shell(command)) << c.name;
+        std::string log = folder + "\\" + c.log;
+        for (int i = 0; i < 500 && GetFileAttributesA(log.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                        GetFileAttributesA((folder + "\\linked").c_str()) == INVALID_FILE_ATTRIBUTES;
+             ++i)
+            Sleep(20);
+
+        std::string why;
+        HANDLE file = open_log_file(log, &why);
+        EXPECT_EQ(file, INVALID_HANDLE_VALUE) << c.name;
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(file, "& calc.exe & rem\r\n", 18, &written, nullptr);
+            CloseHandle(file);
+        }
+        EXPECT_EQ(why.rfind(c.refused, 0), 0u) << c.name << ": " << why;
+        EXPECT_EQ(read_file(target), "@echo off\r\n") << c.name;
+        EXPECT_EQ(list_names(folder + "\\elsewhere\\*"), std::vector<std::string>()) << c.name;
+        host_shell("rm -rf '" + host_path(folder) + "/linked' '" + host_path(folder) + "/elsewhere'");
+    }
 }
 
 } // namespace
