@@ -11,8 +11,11 @@
 constexpr uint64_t trace_log_max_bytes = 4ull * 1024 * 1024;
 
 // Opens the log at path (absolute, room for the older generation's suffix)
-// for appending, creating the file but not its folder.  Returns 1, or 0
-// after one line on the debugger output; the run then goes on without it.
+// for appending, creating the file but not its folder, through the checked
+// opening of base/log_file.h: a link, a folder, a file with a second name or
+// another account's file is refused like a file that cannot be opened.
+// Returns 1, or 0 after one line on the debugger output; the run then goes
+// on without it.
 int trace_log_open(const char* path);
 
 // Appends text (len bytes in the process's code page) as lines, one for
