@@ -115,7 +115,10 @@ bool take_turn()
         return true;
     if (waited == WAIT_TIMEOUT || g_turn_waited_ms >= turn_wait_total_ms) {
         g_turn_given_up = true;
-        tell("was not given its turn within 10 s in all", "this run writes its lines without waiting for it");
+        char what[64];
+        snprintf(what, sizeof what, "was not given its turn within %u s in all",
+                 static_cast<unsigned>(turn_wait_total_ms / 1000));
+        tell(what, "this run writes its lines without waiting for it");
     }
     return false;
 }
