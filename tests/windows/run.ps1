@@ -82,7 +82,7 @@ function Invoke-Limited([string]$Path, [string[]]$Arguments, [int]$Seconds = $Li
     $timedOut = -not $process.WaitForExit($Seconds * 1000)
     if ($timedOut) {
         # The process and anything it started, by process ID.
-        & taskkill.exe /PID $process.Id /T /F | Out-Null
+        Invoke-Quiet 'taskkill.exe' @('/PID', $process.Id, '/T', '/F') | Out-Null
         $process.WaitForExit(10000) | Out-Null
     }
     $process.WaitForExit()
@@ -91,6 +91,14 @@ function Invoke-Limited([string]$Path, [string[]]$Arguments, [int]$Seconds = $Li
     $script:Running = @($script:Running | Where-Object { $_ -ne $process.Id })
     $process.Dispose()
     return @{ Code = $code; Seconds = [Math]::Round($clock.Elapsed.TotalSeconds, 1); Output = $output; TimedOut = $timedOut }
+}
+
+# A system tool whose output only the evidence lists need.  Windows
+# PowerShell turns a native program's error output into errors that would
+# stop the script here, so they are kept as output.
+function Invoke-Quiet([string]$Path, [string[]]$Arguments) {
+    $ErrorActionPreference = 'Continue'
+    return (& $Path @Arguments 2>&1 | Out-String)
 }
 
 function Invoke-DevTool([string[]]$Arguments) {
@@ -143,11 +151,11 @@ function Get-InboxState {
 # --- Making and removing what the kit owns --------------------------------------
 
 function Remove-TestPackages {
-    foreach ($name in Get-OurPublished) { & pnputil.exe /delete-driver $name /uninstall /force | Out-Null }
+    foreach ($name in Get-OurPublished) { Invoke-Quiet 'pnputil.exe' @('/delete-driver', $name, '/uninstall', '/force') | Out-Null }
 }
 
 function Reset-Machine {
-    foreach ($id in @($script:Running)) { & taskkill.exe /PID $id /T /F 2>$null | Out-Null }
+    foreach ($id in @($script:Running)) { Invoke-Quiet 'taskkill.exe' @('/PID', $id, '/T', '/F') | Out-Null }
     $script:Running = @()
     if ($script:HeldMutex) { $script:HeldMutex.ReleaseMutex(); $script:HeldMutex.Dispose(); $script:HeldMutex = $null }
     if (-not $script:DevTool -or -not $script:PackageRoot) { return }
@@ -323,7 +331,7 @@ try {
     $script:InboxHash = (Get-FileHash $inboxPath).Hash
     $script:InboxFolders = @(Get-ChildItem (Join-Path $env:windir 'System32\DriverStore\FileRepository') -Directory -Filter "$($script:InboxName)_*").Count
 
-    & pnputil.exe /enum-drivers | Out-File -Encoding utf8 (Join-Path $Evidence 'drivers-before.txt')
+    Invoke-Quiet 'pnputil.exe' @('/enum-drivers') | Out-File -Encoding utf8 (Join-Path $Evidence 'drivers-before.txt')
     $script:NsisSetup = $null
     $rows = Import-Csv -Path (Join-Path $PSScriptRoot 'cases.tsv') -Delimiter "`t"
     foreach ($row in $rows) {
@@ -348,7 +356,7 @@ try {
     Write-Step 'removing what the kit made'
     try { Reset-Machine } catch { Write-Step "cleanup: $($_.Exception.Message)" }
     foreach ($path in $script:Trusted) { if (Test-Path $path) { Remove-Item $path -ErrorAction SilentlyContinue } }
-    & pnputil.exe /enum-drivers | Out-File -Encoding utf8 (Join-Path $Evidence 'drivers-after.txt')
+    Invoke-Quiet 'pnputil.exe' @('/enum-drivers') | Out-File -Encoding utf8 (Join-Path $Evidence 'drivers-after.txt')
     if (Test-Path $setupLog) {
         $stream = [IO.File]::Open($setupLog, 'Open', 'Read', 'ReadWrite')
         try {

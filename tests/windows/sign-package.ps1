@@ -45,7 +45,10 @@ function Find-KitTool([string]$Name) {
     return $best.FullName
 }
 
+# Windows PowerShell turns a native program's error output into errors that
+# would stop the script before its exit code is read.
 function Invoke-Tool([string]$Path, [string[]]$Arguments) {
+    $ErrorActionPreference = 'Continue'
     $output = & $Path @Arguments 2>&1 | Out-String
     if ($LASTEXITCODE -ne 0) { throw "$(Split-Path $Path -Leaf) ended with $LASTEXITCODE`n$output" }
     return $output
