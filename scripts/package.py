@@ -59,7 +59,12 @@ PE_FILES = [
     ("DifxApix64.dll", os.path.join("backend", "DifxApix64.dll")),
     ("Corvane.exe", "Corvane.exe"),
     ("rehearsal/TavenorRehearsal64.dll", "TavenorRehearsal64.dll"),
+    ("tests/windows/tavenor-devtool.exe", "tavenor-devtool.exe"),
 ]
+
+# The Windows acceptance kit beside its device tool: tests\windows\run.ps1
+# runs from the unzipped folder (docs/windows-testing.md).
+WINDOWS_KIT = ["run.ps1", "sign-package.ps1", "cases.tsv", "package/tavenor-null.inf"]
 
 # The toolchain packages whose runtime is linked into every shipped file.
 RUNTIME_PACKAGES = ["mingw-w64-x86-64-dev", "gcc-mingw-w64-x86-64-posix-runtime"]
@@ -237,11 +242,14 @@ def main():
         ("docs/backend.md", read(os.path.join(docs, "backend.md"))),
         ("docs/corvane.md", read(os.path.join(docs, "corvane.md"))),
         ("docs/performance.md", read(os.path.join(docs, "performance.md"))),
+        ("docs/windows-testing.md", read(os.path.join(docs, "windows-testing.md"))),
         ("examples/pkg/example.inf", read(os.path.join(source, "examples", "pkg", "example.inf"))),
         ("docs/rehearsal-backend.md", read(os.path.join(docs, "rehearsal-backend.md"))),
         ("rehearsal/README.md", read(os.path.join(docs, "rehearsal-backend.md"))),
         ("rehearsal/difx-plan.txt", read(os.path.join(source, "examples", "difx-plan.txt"))),
     ]
+    blobs += [("tests/windows/" + name, read(os.path.join(source, "tests", "windows", *name.split("/"))))
+              for name in WINDOWS_KIT]
     installers = os.path.join(source, "packaging", "installers")
     for name in sorted(os.listdir(installers)):
         blobs.append(("installers/" + name, read(os.path.join(installers, name))))
