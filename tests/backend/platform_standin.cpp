@@ -12,6 +12,8 @@
 //   prompt <inf name>      installing this package asks the user (an untrusted publisher)
 //   reboot <inf name>      installing or removing this package needs a reboot
 //   gone <published name>  the staged INF is removed by someone else just before a removal call
+//   absent <hardware id>   devices with this ID are registered but not present (unplugged): they
+//                          stay out of every list asked with DIGCF_PRESENT
 // and a journal beside it records every call, tab-separated:
 //   "stage <inf> <style> <result> [<published>]", "update <id> <flags> <result> [<devices>]",
 //   "uninstall <inf> <flags> <result>", "remove <inf> <flags> <result>", "silent <on>".
@@ -253,12 +255,45 @@ std::wstring instance_id(HDEVINFO set, SP_DEVINFO_DATA* device)
     return id;
 }
 
+// Whether the script unplugged the device: any of its hardware IDs named by
+// an "absent" line.
+bool absent_device(HDEVINFO set, SP_DEVINFO_DATA* device)
+{
+    for (const std::wstring& id : multi_sz(set, device, SPDRP_HARDWAREID)) {
+        if (scripted("absent", id))
+            return true;
+    }
+    return false;
+}
+
+// SetupDiGetClassDevsW (learn.microsoft.com/windows/win32/api/setupapi/nf-setupapi-setupdigetclassdevsw):
+// DIGCF_PRESENT "Return only devices that are currently present in a
+// system."  Wine lists every registered device either way, so the devices
+// the script unplugged are taken out of such a list here; without the flag
+// they stay, as registered devices do.
+HDEVINFO WINAPI get_class_devs(const GUID* guid, PCWSTR enumerator, HWND parent, DWORD flags)
+{
+    HDEVINFO set = SetupDiGetClassDevsW(guid, enumerator, parent, flags);
+    if (set == INVALID_HANDLE_VALUE || !(flags & DIGCF_PRESENT) || (flags & DIGCF_DEVICEINTERFACE))
+        return set;
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device);) {
+        if (absent_device(set, &device))
+            SetupDiDeleteDeviceInfo(set, &device);  // out of this list only; the device stays registered
+        else
+            ++i;
+    }
+    return set;
+}
+
 // Calls visit for every registered device: "A device does not need to be
-// present to be detected as using the .inf file" (SetupUninstallOEMInf).
+// present to be detected as using the .inf file" (SetupUninstallOEMInf);
+// with DIGCF_PRESENT, for the present ones only.
 template <typename Visit>
 void for_each_device(DWORD flags, Visit visit)
 {
-    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | flags);
+    HDEVINFO set = get_class_devs(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | flags);
     if (set == INVALID_HANDLE_VALUE)
         return;
     SP_DEVINFO_DATA device;
@@ -555,7 +590,7 @@ PlatformCalls bind()
     calls.inf_driver_store_location = inf_driver_store_location;
     calls.set_non_interactive_mode = set_non_interactive_mode;
     calls.get_non_interactive_mode = get_non_interactive_mode;
-    calls.get_class_devs = SetupDiGetClassDevsW;
+    calls.get_class_devs = get_class_devs;
     calls.enum_device_info = SetupDiEnumDeviceInfo;
     calls.get_device_registry_property = SetupDiGetDeviceRegistryPropertyW;
     calls.get_device_instance_id = SetupDiGetDeviceInstanceIdW;
