@@ -890,4 +890,25 @@ TEST_F(Backend, AnInfWithoutACatalogIsNotStaged)
     EXPECT_TRUE(device_driver().empty());
 }
 
+// Where our reading of the INF and Windows' differ, the device installer
+// finds no driver for the ID we ask for and answers ERROR_NO_MORE_ITEMS:
+// that must not pass for a better driver kept.  Here Windows reads the
+// section decorated with the workstation product type (in hex), which
+// names another ID than the plain x64 one; the backend, without the models
+// call as under Wine, must read the same section and find no device.
+TEST_F(Backend, WindowsAndOurReadingOfTheModelsAgree)
+{
+    std::string text = package_inf("ROOT\\TAVENOR_TEST", "NTamd64.10.0.0x0000001");
+    size_t manufacturer = text.find("= Models, NTamd64.10.0.0x0000001");
+    ASSERT_NE(manufacturer, std::string::npos);
+    text.insert(manufacturer + std::string("= Models").size(), ", NTamd64");
+    text += "\r\n[Models.NTamd64]\r\n%Device% = Install, ROOT\\TAVENOR_OLD\r\n";
+    add_package("tavtest.inf", text);
+    make_device({"ROOT\\TAVENOR_OLD"});
+    DriveResult r = tavenor("/i pkg\\tavtest.inf /d", "no-models-call\n");
+    EXPECT_EQ(r.exit_code, 2u) << shown(r);
+    EXPECT_EQ(lines(r).back(), "Call DriverPackageInstall failed: ERROR_NO_SUCH_DEVINST") << shown(r);
+    EXPECT_TRUE(device_driver().empty());
+}
+
 } // namespace
