@@ -32,7 +32,7 @@ int run_operation(CommandOptions* options)
     if (options->operation == operation_install)
         result = install_package(options->target, options->difx_flags, &need_reboot, &entry_points);
     else if (options->operation == operation_uninstall)
-        result = uninstall_package(options->target, options->difx_flags, &need_reboot, &entry_points);
+        result = uninstall_to_goal(options->target, options->difx_flags, &need_reboot, &entry_points);
     else
         result = static_cast<uint32_t>(clean_driver_store(options->folder_pattern, options->target, &entry_points));
 

@@ -2,6 +2,7 @@
 #include "backend/devices.h"
 
 #include <windows.h>
+#include <cfgmgr32.h>
 #include <setupapi.h>
 
 #include "backend/backend_log.h"
@@ -89,24 +90,58 @@ std::vector<Target> present_targets(const std::vector<std::wstring>& ids)
     return targets;
 }
 
-std::wstring driver_of(const std::wstring& instance)
+DeviceDriver driver_of(const std::wstring& instance)
 {
-    std::wstring inf;
+    DeviceDriver driver = {std::wstring(), false};
+    bool found = false;
     for_each_device(true, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
-        if (inf.empty() && same_text(instance_id(set, device), instance))
-            inf = device_driver_inf(set, device);
+        if (found || !same_text(instance_id(set, device), instance))
+            return;
+        found = true;
+        driver.inf = device_driver_inf(set, device);
+        // CM_Get_DevNode_Status (learn.microsoft.com/windows/win32/api/cfgmgr32/nf-cfgmgr32-cm_get_devnode_status):
+        // a device that runs its driver is started (DN_STARTED) with no
+        // problem (DN_HAS_PROBLEM).
+        ULONG status = 0, problem = 0;
+        driver.working = !driver.inf.empty() &&
+                         platform().devnode_status(&status, &problem, device->DevInst, 0) == CR_SUCCESS &&
+                         (status & DN_STARTED) && !(status & DN_HAS_PROBLEM);
     });
-    return inf;
+    return driver;
 }
 
-std::vector<std::wstring> devices_using(const std::wstring& staged)
+std::vector<std::wstring> devices_using(const std::wstring& staged, bool present_only)
 {
     std::vector<std::wstring> users;
     if (staged.empty())
         return users;
-    for_each_device(false, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+    for_each_device(present_only, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
         if (same_text(device_driver_inf(set, device), staged))
             users.push_back(instance_id(set, device));
     });
     return users;
+}
+
+DWORD uninstall_devices_using(const std::wstring& staged, bool* reboot_needed)
+{
+    DWORD result = ERROR_SUCCESS;
+    if (staged.empty())
+        return result;
+    for_each_device(false, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+        if (result != ERROR_SUCCESS || !same_text(device_driver_inf(set, device), staged))
+            return;
+        std::wstring instance = instance_id(set, device);
+        if (!platform().call_class_installer(DIF_REMOVE, set, device)) {
+            result = GetLastError();
+            report(difx_log_error, result, "uninstalling device %s failed", narrow(instance).c_str());
+            return;
+        }
+        SP_DEVINSTALL_PARAMS_W params = {};
+        params.cbSize = sizeof params;
+        if (platform().get_device_install_params(set, device, &params) && (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)))
+            *reboot_needed = true;
+        report(difx_log_info, 0, "uninstalled device %s, which used %s", narrow(instance).c_str(),
+               narrow(staged).c_str());
+    });
+    return result;
 }

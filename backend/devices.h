@@ -20,10 +20,22 @@ std::wstring registry_text(HKEY key, const wchar_t* name);
 // compatible IDs, compared ordinally with letter case aside.
 std::vector<Target> present_targets(const std::vector<std::wstring>& ids);
 
-// The INF file name the present device with this instance ID was
-// installed from, as its driver key records it; empty for none.
-std::wstring driver_of(const std::wstring& instance);
+// The driver a present device runs.
+struct DeviceDriver {
+    std::wstring inf;  // the INF file name its driver key records; empty for none
+    bool working;      // started, with no problem (CM_Get_DevNode_Status)
+};
 
-// Every registered device, present or not, whose driver comes from the
-// staged INF named staged (a file name in the system INF folder).
-std::vector<std::wstring> devices_using(const std::wstring& staged);
+// The driver of the present device with this instance ID.
+DeviceDriver driver_of(const std::wstring& instance);
+
+// The devices whose driver comes from the staged INF named staged (a file
+// name in the system INF folder): present_only, those in the device tree
+// (DIGCF_PRESENT); else every registered one, present or not.
+std::vector<std::wstring> devices_using(const std::wstring& staged, bool present_only);
+
+// Uninstalls every registered device whose driver comes from staged
+// (DIF_REMOVE), so that a package can be removed before Windows 10 1703.
+// Sets *reboot_needed where a device asks for a restart.  Returns
+// ERROR_SUCCESS, or the first failure (the devices after it are left).
+DWORD uninstall_devices_using(const std::wstring& staged, bool* reboot_needed);

@@ -40,8 +40,9 @@ const ArchitectureNames* names_of(Architecture machine)
     return nullptr;
 }
 
-// The suite mask is written as a hexadecimal flag word ("0x0080"); a bare
-// number is taken as decimal like the other fields.
+// The product type and the suite mask are flag words written in hex on the
+// INF Manufacturer section page ("0x0000001", "0x00000080"); a bare number
+// is taken as decimal like the version fields.
 bool parse_mask(const wchar_t* text, size_t length, unsigned* value)
 {
     if (length > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X')) {
@@ -110,8 +111,8 @@ DecorationFit decoration_fit(const wchar_t* decoration, Architecture machine, co
         const wchar_t* text = at + 1;
         size_t len = wcscspn(text, L".");
         if (len > 0) {
-            bool ok = field == suite_field ? parse_mask(text, len, &value[field])
-                                           : parse_decimal(text, len, &value[field]);
+            bool ok = field == suite_field || field == type_field ? parse_mask(text, len, &value[field])
+                                                                  : parse_decimal(text, len, &value[field]);
             if (!ok)
                 return fit;
             given[field] = true;
@@ -130,16 +131,20 @@ DecorationFit decoration_fit(const wchar_t* decoration, Architecture machine, co
             return fit;
         ++fit.named;
     }
+    // A build number "is evaluated only when the OS major/minor version of
+    // the TargetOSVersion matches the current OS version exactly"; a newer
+    // running major.minor takes the section whatever its build (INF
+    // Manufacturer section page).  Windows before 1607 does not read a
+    // build number at all: a section written with one is not meant for it.
+    bool same_version = value[major_field] == os.major && value[minor_field] == os.minor;
     if (given[build_field]) {
-        // Windows before 1607 does not read a build number: a section
-        // written for one is not meant for it.
-        if (os.build < first_build_with_build_decorations || value[build_field] > os.build)
+        if (os.build < first_build_with_build_decorations || (same_version && value[build_field] > os.build))
             return fit;
     }
     fit.applies = true;
     fit.major = value[major_field];
     fit.minor = value[minor_field];
-    fit.build = value[build_field];
+    fit.build = same_version ? value[build_field] : 0;
     return fit;
 }
 

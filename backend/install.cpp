@@ -56,6 +56,8 @@ DWORD stage(const std::wstring& inf, DWORD flags, bool already_staged_ok)
 DWORD check_package(const char* inf, std::wstring* path, std::vector<std::wstring>* ids)
 {
     DWORD result = check_inf(inf, path);
+    if (result == ERROR_SUCCESS)
+        result = check_machine();
     if (result != ERROR_SUCCESS)
         return result;
     *ids = inf_device_ids(*path);
@@ -79,23 +81,30 @@ BOOL update(const std::wstring& id, const std::wstring& inf, DWORD install_flags
 }
 
 // Installs the staged package on every present device that one of its ids
-// names, once per ID as the devices spell it, then checks each device's
-// driver instead of trusting the platform's answer.  A device that Windows
-// keeps on a better-ranked driver is no failure of the package.
+// names, once per ID as the devices spell it, then judges each device by
+// the driver it runs afterwards, never by the platform's answer: TRUE means
+// that a device was updated, not every one
+// (learn.microsoft.com/windows/win32/api/newdev/nf-newdev-updatedriverforplugandplaydevicesw),
+// and ERROR_NO_MORE_ITEMS comes also where Windows found no driver for the
+// device in the INF.  Without the force flag a device that Windows keeps on
+// another driver that works is no failure of the package; a device left
+// without a working driver is, as is any device not on the package under
+// force.
 DWORD install_on_devices(const std::wstring& inf, const std::vector<std::wstring>& ids, DWORD flags, int32_t* reboot)
 {
     std::vector<Target> targets = present_targets(ids);
     if (targets.empty())
         return fail(difx_no_such_devinst, "no present device matches the package", inf);
-    std::wstring staged_path = find_staged_copy(inf);
+    DWORD undecided = 0;
+    std::wstring staged_path = find_staged_copy(inf, &undecided);
     if (staged_path.empty())
-        return fail(difx_driver_store_miss, "the package is not staged", inf);
+        return fail(undecided != 0 ? undecided : difx_driver_store_miss, "the package is not staged", inf);
     std::wstring staged = file_name(staged_path);
 
     DWORD install_flags = run_silent(flags) ? INSTALLFLAG_NONINTERACTIVE : 0;
-    if (flags & DRIVER_PACKAGE_FORCE)
+    bool forced = (flags & DRIVER_PACKAGE_FORCE) != 0;
+    if (forced)
         install_flags |= INSTALLFLAG_FORCE;
-    std::vector<std::wstring> kept;  // IDs whose devices Windows kept on a better driver
     for (size_t i = 0; i < targets.size(); ++i) {
         const std::wstring& id = targets[i].id;
         bool done_before = false;
@@ -111,37 +120,32 @@ DWORD install_on_devices(const std::wstring& inf, const std::vector<std::wstring
         if (error != ERROR_NO_MORE_ITEMS)
             return fail(error, "installing on the devices with this ID failed", id);
         // "Not better than the current driver".  A repair reinstalls the
-        // package where every such device already runs it; a better-ranked
-        // driver stays unless the caller forces.
+        // package where every such device already runs it.
         bool all_current = true;
         for (const Target& target : targets) {
             if (same_text(target.id, id))
-                all_current = all_current && same_text(driver_of(target.instance), staged);
+                all_current = all_current && same_text(driver_of(target.instance).inf, staged);
         }
-        if ((flags & DRIVER_PACKAGE_REPAIR) && all_current && !(install_flags & INSTALLFLAG_FORCE)) {
+        if ((flags & DRIVER_PACKAGE_REPAIR) && all_current && !forced) {
             if (!update(id, inf, install_flags | INSTALLFLAG_FORCE, reboot))
                 return fail(GetLastError(), "reinstalling on the devices with this ID failed", id);
             report(difx_log_success, 0, "reinstalled %s on devices with ID %s", narrow(inf).c_str(),
                    narrow(id).c_str());
             continue;
         }
-        kept.push_back(id);
-        report(difx_log_info, 0, "the devices with ID %s keep their current driver", narrow(id).c_str());
+        report(difx_log_info, 0, "Windows installed nothing on the devices with ID %s", narrow(id).c_str());
     }
     for (const Target& target : targets) {
-        std::wstring driver = driver_of(target.instance);
-        if (same_text(driver, staged))
+        DeviceDriver driver = driver_of(target.instance);
+        if (same_text(driver.inf, staged))
             continue;
-        bool was_kept = false;
-        for (const std::wstring& id : kept)
-            was_kept = was_kept || same_text(id, target.id);
-        if (was_kept) {
+        if (!forced && driver.working) {
             report(difx_log_warning, 0, "device %s keeps the better-ranked driver %s", narrow(target.instance).c_str(),
-                   driver.empty() ? "(none)" : narrow(driver).c_str());
+                   narrow(driver.inf).c_str());
             continue;
         }
         report(difx_log_error, ERROR_NO_DRIVER_SELECTED, "device %s runs %s, not %s", narrow(target.instance).c_str(),
-               driver.empty() ? "no driver" : narrow(driver).c_str(), narrow(staged).c_str());
+               driver.inf.empty() ? "no driver" : narrow(driver.inf).c_str(), narrow(staged).c_str());
         return ERROR_NO_DRIVER_SELECTED;
     }
     return ERROR_SUCCESS;
@@ -174,6 +178,16 @@ void note_reboot(BOOL needed, int32_t* reboot)
     report(difx_log_info, 0, "a reboot is needed to finish");
     if (reboot != nullptr)
         *reboot = 1;
+}
+
+DWORD check_machine()
+{
+    if (!runs_emulated())
+        return ERROR_SUCCESS;
+    report(difx_log_error, ERROR_BAD_ENVIRONMENT,
+           "this x64 library runs emulated on a machine of another architecture (ARM64): it cannot judge that "
+           "machine's models sections and catalogs; nothing was done");
+    return ERROR_BAD_ENVIRONMENT;
 }
 
 DWORD check_installer_info(const void* info, const char* inf)

@@ -26,6 +26,12 @@ void leave_silent_mode(BOOL earlier);
 // earlier call's request.
 void note_reboot(BOOL needed, int32_t* reboot);
 
+// ERROR_BAD_ENVIRONMENT, reported, where this x64 library runs emulated on
+// an ARM64 machine (IsWow64Process2's native machine): only the machine's
+// own architecture can read its models sections and catalogs, and only an
+// x64 build is made.
+DWORD check_machine();
+
 // An installer-information record, where one is given, names the
 // application; ERROR_INVALID_PARAMETER where it does not.
 DWORD check_installer_info(const void* info, const char* inf);

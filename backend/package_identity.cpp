@@ -62,16 +62,23 @@ bool is_published_name(const std::wstring& name)
     return true;
 }
 
-std::wstring find_staged_copy(const std::wstring& inf)
+std::wstring find_staged_copy(const std::wstring& inf, DWORD* undecided)
 {
+    *undecided = 0;
     std::string wanted;
     std::wstring folder = inf_folder();
-    if (folder.empty() || !read_whole(inf, &wanted))
+    if (folder.empty() || !read_whole(inf, &wanted)) {
+        *undecided = ERROR_CANT_ACCESS_FILE;
         return std::wstring();
+    }
     std::wstring catalog = catalog_name(inf);
     std::string our_catalog;
-    if (!catalog.empty() && !read_whole(folder_of(inf) + catalog, &our_catalog))
+    if (!catalog.empty() && !read_whole(folder_of(inf) + catalog, &our_catalog)) {
+        *undecided = difx_invalid_catalog;
+        report(difx_log_error, difx_invalid_catalog, "the catalog %s is not beside the INF: its staged copy cannot "
+               "be told", narrow(catalog).c_str());
         return std::wstring();
+    }
 
     std::vector<std::wstring> matches;
     std::string bytes;
@@ -94,8 +101,10 @@ std::wstring find_staged_copy(const std::wstring& inf)
     }
     if (matches.size() == 1)
         return matches.front();
-    if (matches.size() > 1)
+    if (matches.size() > 1) {
+        *undecided = ERROR_ALREADY_EXISTS;
         report(difx_log_warning, 0, "%u staged copies of %s cannot be told apart", static_cast<unsigned>(matches.size()),
                narrow(inf).c_str());
+    }
     return std::wstring();
 }

@@ -1,6 +1,8 @@
 // Which file in the system INF folder is a package's staged copy.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 // Windows publishes every third-party package in the system INF folder as
@@ -11,5 +13,9 @@ bool is_published_name(const std::wstring& name);
 // equal inf's and, where the package names a catalog, whose installed
 // catalog (oem<n>.cat in the system catalog store, or the copy in the
 // package's driver-store folder) equals the one beside inf.  Empty when
-// none is, and when several are (they cannot be told apart).
-std::wstring find_staged_copy(const std::wstring& inf);
+// none is; empty too where it cannot be decided, with *undecided set to
+// why (else 0): ERROR_INVALID_CATALOG_DATA when the catalog the INF names
+// cannot be read beside it, ERROR_ALREADY_EXISTS when several copies match
+// (they cannot be told apart).  An uninstall must not take those for "not
+// in the store".
+std::wstring find_staged_copy(const std::wstring& inf, DWORD* undecided);

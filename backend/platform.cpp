@@ -1,6 +1,8 @@
 // The platform's own functions behind the backend's table.  DiUninstallDriverW
-// (Windows 10 1703 and later) and SetupGetInfDriverStoreLocationW are looked
-// up at run time; the rest every supported Windows has.
+// (Windows 10 1703 and later), SetupGetInfDriverStoreLocationW,
+// SetupDiGetActualModelsSectionW (missing in Wine) and IsWow64Process2
+// (Windows 10 1709 and later) are looked up at run time; the rest every
+// supported Windows has.
 #include "backend/platform.h"
 
 #include <newdev.h>
@@ -33,10 +35,16 @@ PlatformCalls bind()
     calls.get_device_instance_id = SetupDiGetDeviceInstanceIdW;
     calls.open_dev_reg_key = SetupDiOpenDevRegKey;
     calls.destroy_device_info_list = SetupDiDestroyDeviceInfoList;
+    calls.actual_models_section =
+        look_up<decltype(calls.actual_models_section)>(L"setupapi.dll", "SetupDiGetActualModelsSectionW");
+    calls.call_class_installer = SetupDiCallClassInstaller;
+    calls.get_device_install_params = SetupDiGetDeviceInstallParamsW;
+    calls.devnode_status = CM_Get_DevNode_Status;
     calls.update_driver = UpdateDriverForPlugAndPlayDevicesW;
     calls.uninstall_driver = look_up<decltype(calls.uninstall_driver)>(L"newdev.dll", "DiUninstallDriverW");
     calls.get_version = look_up<decltype(calls.get_version)>(L"ntdll.dll", "RtlGetVersion");
     calls.system_windows_directory = GetSystemWindowsDirectoryW;
+    calls.is_wow64_process2 = look_up<decltype(calls.is_wow64_process2)>(L"kernel32.dll", "IsWow64Process2");
     return calls;
 }
 

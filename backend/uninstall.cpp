@@ -35,20 +35,26 @@ DWORD remove_with_devices(const std::wstring& staged, int32_t* reboot)
     return removed ? ERROR_SUCCESS : removal_error(error, staged);
 }
 
-// Windows 10 before 1703 has no DiUninstallDriver: SetupUninstallOEMInf
-// removes the package but leaves its devices running the driver, which is
-// gone after a restart; and it ignores the force flag for some packages
-// (files copied to the driver folder, DirId 13), which the check after the
-// call catches.
-DWORD remove_without_devices(const std::wstring& staged, DWORD flags, size_t users, int32_t* reboot)
+// Windows 10 before 1703 has no DiUninstallDriver.  "How Devices and
+// Driver Packages are Uninstalled"
+// (learn.microsoft.com/windows-hardware/drivers/install/how-devices-and-driver-packages-are-uninstalled):
+// uninstall every device installed with the package first (DIF_REMOVE),
+// then remove the package with SetupUninstallOEMInf.  SetupUninstallOEMInf
+// alone would leave the devices on a package that is gone, and it ignores
+// SUOI_FORCEDELETE for a package that copies files to DirId 13 (its page).
+// The devices reached here are the ones not in the device tree, and under
+// the force flag the present ones too; a re-enumerated device is installed
+// anew from what the store still holds.
+DWORD remove_devices_then_package(const std::wstring& staged, DWORD flags, int32_t* reboot)
 {
+    bool device_reboot = false;
+    DWORD result = uninstall_devices_using(file_name(staged), &device_reboot);
+    note_reboot(device_reboot ? TRUE : FALSE, reboot);
+    if (result != ERROR_SUCCESS)
+        return fail(result, "the devices that use the package could not be uninstalled", staged);
     DWORD style = (flags & DRIVER_PACKAGE_FORCE) ? SUOI_FORCEDELETE : 0;
     if (!platform().uninstall_oem_inf(file_name(staged).c_str(), style, nullptr))
         return removal_error(GetLastError(), staged);
-    if (users > 0) {
-        report(difx_log_info, 0, "%u device(s) run the removed package until a restart", static_cast<unsigned>(users));
-        note_reboot(TRUE, reboot);
-    }
     return ERROR_SUCCESS;
 }
 
@@ -62,13 +68,22 @@ DWORD uninstall_package(const char* inf, DWORD flags, const void* info, int32_t*
         result = check_inf(inf, &path);
     if (result != ERROR_SUCCESS)
         return result;
-    std::wstring staged = find_staged_copy(path);
+    result = check_machine();
+    if (result != ERROR_SUCCESS)
+        return result;
+    DWORD undecided = 0;
+    std::wstring staged = find_staged_copy(path, &undecided);
+    if (staged.empty() && undecided != 0)
+        return fail(undecided, "which staged copy is the package's cannot be told; nothing was removed", path);
     if (staged.empty())
         return fail(difx_driver_store_miss, "the driver package is not in the store", path);
 
-    // Devices that use the package, present or not, keep it unless the
-    // caller forces.
-    std::vector<std::wstring> users = devices_using(file_name(staged));
+    // Devices in the device tree that use the package keep it unless the
+    // caller forces ("even if ... installed on devices in the device tree",
+    // DriverPackageUninstall's DRIVER_PACKAGE_FORCE).  A device that is
+    // registered but not present (DIGCF_PRESENT, SetupDiGetClassDevs), an
+    // unplugged one, never blocks: it may never come back.
+    std::vector<std::wstring> users = devices_using(file_name(staged), true);
     if (!users.empty() && !(flags & DRIVER_PACKAGE_FORCE)) {
         report(difx_log_error, ERROR_INF_IN_USE_BY_DEVICES, "%s is in use by device %s (force removes it anyway)",
                narrow(staged).c_str(), narrow(users.front()).c_str());
@@ -79,7 +94,7 @@ DWORD uninstall_package(const char* inf, DWORD flags, const void* info, int32_t*
     if (platform().uninstall_driver != nullptr)
         result = remove_with_devices(staged, reboot);
     else
-        result = remove_without_devices(staged, flags, users.size(), reboot);
+        result = remove_devices_then_package(staged, flags, reboot);
     leave_silent_mode(earlier);
     if (result != ERROR_SUCCESS)
         return result;

@@ -37,3 +37,13 @@ uint32_t uninstall_package(const char* inf_path, uint32_t flags, int32_t* need_r
     }
     return difx_file_not_found;
 }
+
+uint32_t uninstall_to_goal(const char* inf_path, uint32_t flags, int32_t* need_reboot,
+                           const DifxEntryPoints* entry_points)
+{
+    uint32_t result = uninstall_package(inf_path, flags, need_reboot, entry_points);
+    if (result != difx_driver_store_miss)
+        return result;
+    TRACE_STEP("The package was not in the driver store: nothing left to uninstall.");
+    return 0;
+}

@@ -42,6 +42,9 @@ TEST(InfRules, WhichDecorationsApply)
         // Product type 1 (workstation) and the suite bits the machine has.
         {L"NTamd64.10.0.1", Architecture::amd64, 19041, true},
         {L"NTamd64.10.0.3", Architecture::amd64, 19041, false},
+        // Written in hex, as the page writes the VER_NT_xxx values.
+        {L"NTamd64.10.0.0x0000001", Architecture::amd64, 19041, true},
+        {L"NTamd64.10.0.0x0000003", Architecture::amd64, 19041, false},
         {L"NTamd64.10.0..0x0100", Architecture::amd64, 19041, true},
         {L"NTamd64.10.0..0x0002", Architecture::amd64, 19041, false},
         // Build numbers: not newer than the running one, and read only from
@@ -50,6 +53,9 @@ TEST(InfRules, WhichDecorationsApply)
         {L"NTamd64.10.0...22000", Architecture::amd64, 19041, false},
         {L"NTamd64.10.0...14393", Architecture::amd64, 14393, true},
         {L"NTamd64.10.0...10240", Architecture::amd64, 10586, false},
+        // A build counts only where major.minor are the running ones: an
+        // older version's section applies whatever its build.
+        {L"NTamd64.6.3...99999", Architecture::amd64, 19041, true},
         // Decimal, not octal: "019042" is 19042, newer than 19041.
         {L"NTamd64.10.0...019042", Architecture::amd64, 19041, false},
         {L"NTamd64.10.x", Architecture::amd64, 19041, false},

@@ -12,10 +12,18 @@
 //   prompt <inf name>      installing this package asks the user (an untrusted publisher)
 //   reboot <inf name>      installing or removing this package needs a reboot
 //   gone <published name>  the staged INF is removed by someone else just before a removal call
+//   absent <hardware id>   devices with this ID are registered but not present (unplugged): they
+//                          stay out of every list asked with DIGCF_PRESENT
+//   unmatched <hardware id>  the device installer finds no driver for this ID in any INF (where
+//                          its reading of an INF differs from the backend's)
+//   no-models-call         SetupDiGetActualModelsSectionW is missing, as in Wine
+//   machine arm64          the machine is ARM64 and this x64 code runs emulated
 // and a journal beside it records every call, tab-separated:
 //   "stage <inf> <style> <result> [<published>]", "update <id> <flags> <result> [<devices>]",
-//   "uninstall <inf> <flags> <result>", "remove <inf> <flags> <result>", "silent <on>".
+//   "uninstall <inf> <flags> <result>", "remove <inf> <flags> <result>", "silent <on>",
+//   "remove-device <instance id> <result>".
 #include <windows.h>
+#include <cfgmgr32.h>
 #include <newdev.h>
 #include <setupapi.h>
 
@@ -38,6 +46,8 @@ constexpr wchar_t file_repository[] = L"\\System32\\DriverStore\\FileRepository\
 
 HMODULE g_module = nullptr;
 BOOL g_non_interactive = FALSE;
+
+LONG WINAPI get_version(OSVERSIONINFOEXW* info);
 
 std::string narrow(const std::wstring& text)
 {
@@ -192,20 +202,33 @@ std::wstring named_catalog(const std::wstring& inf)
     return out;
 }
 
-// The published INF whose bytes are inf's; empty for none.
+// The published INF that is inf: its bytes, and where inf names a catalog,
+// its installed catalog.  SetupCopyOEMInf's remarks: "If there is a
+// catalog installed, but it is not the same as the catalog associated with
+// the source .inf, this is not considered to be a match and enumerations
+// continue. ... If an existing match is not found, the .inf and .cat files
+// are installed under a new and unique name."  A published copy without an
+// installed catalog is taken as a match (assumed: the page says nothing of it).
 std::wstring published_copy(const std::wstring& inf)
 {
     std::string wanted = read_all(inf);
+    std::wstring catalog = named_catalog(inf);
+    std::wstring folder = inf.substr(0, inf.find_last_of(L'\\') + 1);
+    std::string wanted_catalog = catalog.empty() ? std::string() : read_all(folder + catalog);
     WIN32_FIND_DATAW entry;
     HANDLE listing = FindFirstFileW((inf_folder() + L"oem*.inf").c_str(), &entry);
     std::wstring found;
     if (listing == INVALID_HANDLE_VALUE)
         return found;
     do {
-        if (published_name(entry.cFileName) && read_all(inf_folder() + entry.cFileName) == wanted) {
-            found = entry.cFileName;
-            break;
-        }
+        if (!published_name(entry.cFileName) || read_all(inf_folder() + entry.cFileName) != wanted)
+            continue;
+        std::wstring installed = windows_folder() + catalog_store + stem(entry.cFileName) + L".cat";
+        if (!catalog.empty() && GetFileAttributesW(installed.c_str()) != INVALID_FILE_ATTRIBUTES &&
+            read_all(installed) != wanted_catalog)
+            continue;
+        found = entry.cFileName;
+        break;
     } while (FindNextFileW(listing, &entry));
     FindClose(listing);
     return found;
@@ -253,12 +276,45 @@ std::wstring instance_id(HDEVINFO set, SP_DEVINFO_DATA* device)
     return id;
 }
 
+// Whether the script unplugged the device: any of its hardware IDs named by
+// an "absent" line.
+bool absent_device(HDEVINFO set, SP_DEVINFO_DATA* device)
+{
+    for (const std::wstring& id : multi_sz(set, device, SPDRP_HARDWAREID)) {
+        if (scripted("absent", id))
+            return true;
+    }
+    return false;
+}
+
+// SetupDiGetClassDevsW (learn.microsoft.com/windows/win32/api/setupapi/nf-setupapi-setupdigetclassdevsw):
+// DIGCF_PRESENT "Return only devices that are currently present in a
+// system."  Wine lists every registered device either way, so the devices
+// the script unplugged are taken out of such a list here; without the flag
+// they stay, as registered devices do.
+HDEVINFO WINAPI get_class_devs(const GUID* guid, PCWSTR enumerator, HWND parent, DWORD flags)
+{
+    HDEVINFO set = SetupDiGetClassDevsW(guid, enumerator, parent, flags);
+    if (set == INVALID_HANDLE_VALUE || !(flags & DIGCF_PRESENT) || (flags & DIGCF_DEVICEINTERFACE))
+        return set;
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device);) {
+        if (absent_device(set, &device))
+            SetupDiDeleteDeviceInfo(set, &device);  // out of this list only; the device stays registered
+        else
+            ++i;
+    }
+    return set;
+}
+
 // Calls visit for every registered device: "A device does not need to be
-// present to be detected as using the .inf file" (SetupUninstallOEMInf).
+// present to be detected as using the .inf file" (SetupUninstallOEMInf);
+// with DIGCF_PRESENT, for the present ones only.
 template <typename Visit>
 void for_each_device(DWORD flags, Visit visit)
 {
-    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | flags);
+    HDEVINFO set = get_class_devs(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | flags);
     if (set == INVALID_HANDLE_VALUE)
         return;
     SP_DEVINFO_DATA device;
@@ -286,6 +342,165 @@ void remove_published(const std::wstring& name)
         }
         RemoveDirectoryW(folder.c_str());
     }
+}
+
+// The stand-in's own reading of a [Manufacturer] line's decorations, from
+// the INF Manufacturer section page
+// (learn.microsoft.com/windows-hardware/drivers/install/inf-manufacturer-section):
+//   NT[Architecture][.[OSMajorVersion][.[OSMinorVersion][.[ProductType][.[SuiteMask][.[BuildNumber]]]]]]
+// Architecture must be named for non-x86 (so amd64 here); ProductType is a
+// VER_NT_xxx number and SuiteMask VER_SUITE_xxx bits, both written in hex
+// on the page (0x0000001), all of which must be present; BuildNumber "is
+// evaluated only when the OS major/minor version of the TargetOSVersion
+// matches the current OS version exactly", a newer major.minor applies
+// whatever the build.  Windows "selects the INF Models section that most
+// closely matches" the running version.  It is written apart from the
+// backend's own rules, so that where the two disagree a test shows it.
+// Returns 0 where the decoration does not apply, else a rank (higher fits
+// closer).  Fields that are no number make it not apply (assumed).
+unsigned long long decoration_rank(const std::wstring& decoration)
+{
+    if (decoration.size() < 2 || _wcsnicmp(decoration.c_str(), L"nt", 2) != 0)
+        return 0;
+    std::vector<std::wstring> fields;
+    size_t at = 2;
+    for (;;) {
+        size_t dot = decoration.find(L'.', at);
+        fields.push_back(decoration.substr(at, dot == std::wstring::npos ? std::wstring::npos : dot - at));
+        if (dot == std::wstring::npos)
+            break;
+        at = dot + 1;
+    }
+    if (_wcsicmp(fields[0].c_str(), L"amd64") != 0 || fields.size() > 6)
+        return 0;
+    unsigned long value[6] = {};
+    bool given[6] = {};
+    for (size_t i = 1; i < fields.size(); ++i) {
+        if (fields[i].empty())
+            continue;
+        wchar_t* end = nullptr;
+        bool hex_allowed = i == 3 || i == 4;  // product type, suite mask
+        value[i] = wcstoul(fields[i].c_str(), &end, hex_allowed ? 0 : 10);
+        if (end == fields[i].c_str() || *end != L'\0')
+            return 0;
+        given[i] = true;
+    }
+    OSVERSIONINFOEXW os = {};
+    os.dwOSVersionInfoSize = sizeof os;
+    get_version(&os);
+    unsigned long major = given[1] ? value[1] : 0, minor = given[2] ? value[2] : 0;
+    if (major > os.dwMajorVersion || (major == os.dwMajorVersion && minor > os.dwMinorVersion))
+        return 0;
+    bool same_version = major == os.dwMajorVersion && minor == os.dwMinorVersion;
+    if (given[5] && same_version && value[5] > os.dwBuildNumber)
+        return 0;
+    if (given[3] && value[3] != os.wProductType)
+        return 0;
+    if (given[4] && (os.wSuiteMask & value[4]) != value[4])
+        return 0;
+    unsigned long build = given[5] && same_version ? value[5] : 0;
+    return ((static_cast<unsigned long long>(major) << 56) | (static_cast<unsigned long long>(minor) << 48) |
+            (static_cast<unsigned long long>(build) << 8) | (given[3] ? 2 : 0) | (given[4] ? 1 : 0)) + 4;
+}
+
+// The models section Windows reads for one [Manufacturer] line; the
+// undecorated name where no decoration applies.
+std::wstring models_section(PINFCONTEXT line, bool* decorated)
+{
+    wchar_t field[LINE_LEN];
+    *decorated = false;
+    if (!SetupGetStringFieldW(line, 1, field, LINE_LEN, nullptr))
+        return std::wstring();
+    std::wstring models = field, best;
+    unsigned long long best_rank = 0;
+    DWORD count = SetupGetFieldCount(line);
+    for (DWORD i = 2; i <= count; ++i) {
+        if (!SetupGetStringFieldW(line, i, field, LINE_LEN, nullptr))
+            continue;
+        unsigned long long rank = decoration_rank(field);
+        if (rank > best_rank) {
+            best_rank = rank;
+            best = field;
+        }
+    }
+    *decorated = best_rank != 0;
+    return best_rank != 0 ? models + L"." + best : models;
+}
+
+// SetupDiGetActualModelsSectionW (learn.microsoft.com/windows/win32/api/setupapi/nf-setupapi-setupdigetactualmodelssectionw):
+// the decorated models section of the [Manufacturer] line at Context that
+// fits the running Windows.  Where none fits, the undecorated name is given
+// back (assumed: the page does not say).
+BOOL WINAPI actual_models_section(PINFCONTEXT context, PSP_ALTPLATFORM_INFO, PWSTR section, DWORD size,
+                                  PDWORD needed, PVOID)
+{
+    if (context == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    bool decorated = false;
+    std::wstring name = models_section(context, &decorated);
+    if (needed != nullptr)
+        *needed = static_cast<DWORD>(name.size() + 1);
+    if (section == nullptr || size <= name.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    wcscpy(section, name.c_str());
+    return TRUE;
+}
+
+// Whether the device installer finds a driver for the ID in the INF: a line
+// of a models section that it reads for this machine names it.  On x64 an
+// undecorated section is not read (Manufacturer section page: the
+// architecture "must be specified" for non-x86).
+bool inf_has_driver_for(const std::wstring& inf, const std::wstring& id)
+{
+    if (scripted("unmatched", id))
+        return false;
+    UINT error_line = 0;
+    HINF handle = SetupOpenInfFileW(inf.c_str(), nullptr, INF_STYLE_WIN4, &error_line);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    bool found = false;
+    INFCONTEXT manufacturer;
+    for (BOOL more = SetupFindFirstLineW(handle, L"Manufacturer", nullptr, &manufacturer); more && !found;
+         more = SetupFindNextLine(&manufacturer, &manufacturer)) {
+        bool decorated = false;
+        std::wstring section = models_section(&manufacturer, &decorated);
+        if (!decorated)
+            continue;
+        INFCONTEXT model;
+        for (BOOL line = SetupFindFirstLineW(handle, section.c_str(), nullptr, &model); line && !found;
+             line = SetupFindNextLine(&model, &model)) {
+            DWORD count = SetupGetFieldCount(&model);
+            for (DWORD i = 2; i <= count && !found; ++i) {
+                wchar_t field[LINE_LEN];
+                found = SetupGetStringFieldW(&model, i, field, LINE_LEN, nullptr) && _wcsicmp(field, id.c_str()) == 0;
+            }
+        }
+    }
+    SetupCloseInfFile(handle);
+    return found;
+}
+
+// Whether the INF copies any file to DirId 13, the driver store folder the
+// package runs from ([DestinationDirs] entries of 13).
+bool copies_to_dirid_13(const std::wstring& inf)
+{
+    UINT error_line = 0;
+    HINF handle = SetupOpenInfFileW(inf.c_str(), nullptr, INF_STYLE_WIN4, &error_line);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    bool found = false;
+    INFCONTEXT line;
+    for (BOOL more = SetupFindFirstLineW(handle, L"DestinationDirs", nullptr, &line); more && !found;
+         more = SetupFindNextLine(&line, &line)) {
+        INT dirid = 0;
+        found = SetupGetIntField(&line, 1, &dirid) && dirid == 13;
+    }
+    SetupCloseInfFile(handle);
+    return found;
 }
 
 // SetupCopyOEMInfW (learn.microsoft.com/windows/win32/api/setupapi/nf-setupapi-setupcopyoeminfw):
@@ -353,7 +568,10 @@ BOOL WINAPI copy_oem_inf(PCWSTR source, PCWSTR, DWORD, DWORD style, PWSTR destin
 // takes the file name, without path, of an .inf in the Windows Inf folder,
 // that SetupCopyOEMInf published; removes it, its .pnf and its catalog.
 // Without SUOI_FORCEDELETE an INF that any device was installed with,
-// present or not, is kept.  The page names no codes for a name that
+// present or not, is kept; "If the driver package has any files that are
+// copied to a DestinationDir using a DirId of 13, this force flag is
+// ignored."  That a package kept so fails with ERROR_INF_IN_USE_BY_DEVICES
+// is assumed.  The page names no codes for a name that
 // SetupCopyOEMInf did not publish or for unknown flags: ERROR_INVALID_PARAMETER
 // and ERROR_INVALID_FLAGS are assumed; what matters is that they fail.
 BOOL WINAPI uninstall_oem_inf(PCWSTR name, DWORD flags, PVOID)
@@ -371,7 +589,8 @@ BOOL WINAPI uninstall_oem_inf(PCWSTR name, DWORD flags, PVOID)
     for_each_device(0, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
         used = used || _wcsicmp(driver_inf(set, device).c_str(), name) == 0;
     });
-    if (used && !(flags & SUOI_FORCEDELETE))
+    bool forced = (flags & SUOI_FORCEDELETE) && !copies_to_dirid_13(inf_folder() + name);
+    if (used && !forced)
         return fail(ERROR_INF_IN_USE_BY_DEVICES, call);
     remove_published(name);
     journal(call + "\t0x00000000");
@@ -432,6 +651,11 @@ BOOL WINAPI get_non_interactive_mode()
 // match than the current one and INSTALLFLAG_FORCE is not set; FALSE when
 // INSTALLFLAG_NONINTERACTIVE is set and UI would be shown;
 // ERROR_INVALID_FLAGS for other flags; the package goes into the store.
+// "TRUE: ... a device was upgraded to the specified driver": with several
+// matching devices some may keep their driver.  Where the models sections
+// it reads for this machine name no driver for the ID, nothing is
+// installed and the answer is ERROR_NO_MORE_ITEMS (assumed: seen on
+// Windows, no page gives it).
 BOOL WINAPI update_driver(HWND, LPCWSTR hardware_id, LPCWSTR inf, DWORD flags, PBOOL reboot)
 {
     std::string call = "update\t" + narrow(hardware_id ? hardware_id : L"(null)") + "\t" + hex(flags);
@@ -460,6 +684,8 @@ BOOL WINAPI update_driver(HWND, LPCWSTR hardware_id, LPCWSTR inf, DWORD flags, P
     if (!copy_oem_inf(inf, nullptr, SPOST_PATH, 0, published, MAX_PATH, nullptr, nullptr))
         return fail(GetLastError(), call);
     std::wstring staged = base_name(published);
+    if (!inf_has_driver_for(inf, hardware_id))
+        return fail(ERROR_NO_MORE_ITEMS, call);
     std::string installed;
     for_each_device(DIGCF_PRESENT, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
         std::vector<std::wstring> ids = multi_sz(set, device, SPDRP_HARDWAREID);
@@ -523,6 +749,60 @@ BOOL WINAPI uninstall_driver(HWND, LPCWSTR inf_path, DWORD flags, PBOOL reboot)
     return TRUE;
 }
 
+// SetupDiCallClassInstaller with DIF_REMOVE ("How Devices and Driver
+// Packages are Uninstalled", learn.microsoft.com/windows-hardware/drivers/install/how-devices-and-driver-packages-are-uninstalled):
+// "the PnP manager removes the association between the driver binary
+// files and the device.  The device remains in the kernel PnP tree and the
+// driver package remains in the driver store."  Other requests go to the
+// platform's own.
+BOOL WINAPI call_class_installer(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA device)
+{
+    if (function != DIF_REMOVE)
+        return SetupDiCallClassInstaller(function, set, device);
+    std::string call = "remove-device\t" + narrow(instance_id(set, device));
+    set_driver_inf(set, device, std::wstring());
+    journal(call + "\t0x00000000");
+    return TRUE;
+}
+
+// CM_Get_DevNode_Status (learn.microsoft.com/windows/win32/api/cfgmgr32/nf-cfgmgr32-cm_get_devnode_status):
+// DN_xxx bits and a CM_PROB_xxx problem.  A device that runs a driver is
+// DN_DRIVER_LOADED | DN_STARTED; one without is DN_HAS_PROBLEM with
+// CM_PROB_FAILED_INSTALL ("The drivers for this device are not installed",
+// learn.microsoft.com/windows-hardware/drivers/install/cm-prob-failed-install);
+// one that is not present answers CR_NO_SUCH_DEVINST (assumed).
+CONFIGRET WINAPI devnode_status(PULONG status, PULONG problem, DEVINST devinst, ULONG)
+{
+    wchar_t id[MAX_DEVICE_ID_LEN];
+    if (status == nullptr || problem == nullptr)
+        return CR_INVALID_POINTER;
+    if (CM_Get_Device_IDW(devinst, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS)
+        return CR_INVALID_DEVNODE;
+    CONFIGRET result = CR_NO_SUCH_DEVINST;
+    for_each_device(DIGCF_PRESENT, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+        if (result != CR_NO_SUCH_DEVINST || _wcsicmp(instance_id(set, device).c_str(), id) != 0)
+            return;
+        bool driver = !driver_inf(set, device).empty();
+        *status = driver ? DN_DRIVER_LOADED | DN_STARTED : DN_HAS_PROBLEM;
+        *problem = driver ? 0 : CM_PROB_FAILED_INSTALL;
+        result = CR_SUCCESS;
+    });
+    return result;
+}
+
+// IsWow64Process2 (learn.microsoft.com/windows/win32/api/wow64apiset/nf-wow64apiset-iswow64process2):
+// IMAGE_FILE_MACHINE_UNKNOWN for a process that is not a WOW64 process (an
+// x64 process is none, on ARM64 as well), and the host's native machine.
+BOOL WINAPI is_wow64_process2(HANDLE, USHORT* process_machine, USHORT* native_machine)
+{
+    std::string machine;
+    *process_machine = IMAGE_FILE_MACHINE_UNKNOWN;
+    if (native_machine != nullptr)
+        *native_machine = scripted("machine", L"", &machine) && machine == "arm64" ? IMAGE_FILE_MACHINE_ARM64
+                                                                                  : IMAGE_FILE_MACHINE_AMD64;
+    return TRUE;
+}
+
 // RtlGetVersion (learn.microsoft.com/windows-hardware/drivers/ddi/wdm/nf-wdm-rtlgetversion):
 // the running version whatever the program's manifest says.  Windows 10
 // and 11 are 10.0; the builds of 1607, 1703, 2004 (19041) and 22H2 (22621).
@@ -555,12 +835,17 @@ PlatformCalls bind()
     calls.inf_driver_store_location = inf_driver_store_location;
     calls.set_non_interactive_mode = set_non_interactive_mode;
     calls.get_non_interactive_mode = get_non_interactive_mode;
-    calls.get_class_devs = SetupDiGetClassDevsW;
+    calls.get_class_devs = get_class_devs;
     calls.enum_device_info = SetupDiEnumDeviceInfo;
     calls.get_device_registry_property = SetupDiGetDeviceRegistryPropertyW;
     calls.get_device_instance_id = SetupDiGetDeviceInstanceIdW;
     calls.open_dev_reg_key = SetupDiOpenDevRegKey;
     calls.destroy_device_info_list = SetupDiDestroyDeviceInfoList;
+    std::string unused;
+    calls.actual_models_section = scripted("no-models-call", L"", &unused) ? nullptr : actual_models_section;
+    calls.call_class_installer = call_class_installer;
+    calls.get_device_install_params = SetupDiGetDeviceInstallParamsW;
+    calls.devnode_status = devnode_status;
     calls.update_driver = update_driver;
     // DiUninstallDriver came with Windows 10 1703.
     std::string release;
@@ -568,6 +853,7 @@ PlatformCalls bind()
     calls.uninstall_driver = before_1703 ? nullptr : uninstall_driver;
     calls.get_version = get_version;
     calls.system_windows_directory = GetSystemWindowsDirectoryW;
+    calls.is_wow64_process2 = is_wow64_process2;
     return calls;
 }
 
