@@ -38,10 +38,9 @@
 ; "_?=" keeps it from copying itself to %TEMP% and returning at once, so the
 ; caller waits for it and gets its exit code (NSIS manual, 3.2.2 "Uninstaller
 ; Specific Options").  The uninstaller then runs from the install folder,
-; where Windows does not let a running program's file be deleted; it moves
-; itself to %TEMP% instead (a running program's file can be renamed) and
-; asks for that copy to be deleted at the next restart, as NSIS does with
-; its own temporary copy, so the install folder goes away.
+; and Windows does not delete the file of a running program: a hidden
+; cmd.exe it starts last deletes uninstall.exe and the folder a few seconds
+; after it has ended.
 Unicode true
 Target amd64-unicode
 !include LogicLib.nsh
@@ -175,31 +174,20 @@ Section "Uninstall"
   RMDir /r "$INSTDIR\driver"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   Call un.remove_self
-  RMDir "$INSTDIR"
 SectionEnd
 
 ; The uninstaller's own file, which a run with _?= cannot delete while it
-; runs: moved out to a temporary name, deleted at the next restart.  That
-; delete is no restart the driver needs: the reboot flag stays as it was.
+; runs (the uninstaller keeps its own file open, so it cannot be moved
+; away either): a hidden cmd.exe started last deletes it, and the then
+; empty install folder, once the uninstaller has ended, about two seconds
+; later (once more after five seconds should that be too early).  Nothing
+; waits for it, so the exit code reaches the caller at once.
 Function un.remove_self
-  StrCpy $3 0
-  ${If} ${RebootFlag}
-    StrCpy $3 1
-  ${EndIf}
   Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
   ${If} ${FileExists} "$INSTDIR\uninstall.exe"
-    GetTempFileName $4
-    Delete $4
-    ClearErrors
-    Rename "$INSTDIR\uninstall.exe" $4
-    ${If} ${Errors}
-      ; Another volume: deleted in place at the restart.
-      StrCpy $4 "$INSTDIR\uninstall.exe"
-    ${EndIf}
-    Delete /REBOOTOK $4
-  ${EndIf}
-  ${If} $3 == 0
-    SetRebootFlag false
+    StrCpy $3 'ping -n 3 127.0.0.1 >nul & del /f /q "$INSTDIR\uninstall.exe" 2>nul & rmdir "$INSTDIR" 2>nul'
+    ExecShell "open" "$SYSDIR\cmd.exe" '/d /q /c $3 & if exist "$INSTDIR\uninstall.exe" $3' SW_HIDE
   ${EndIf}
 FunctionEnd
 

@@ -14,10 +14,11 @@
 #   device present / absent / none   a registered root device with the
 #       package's hardware ID; "absent" is the stand-in's "absent <id>"
 #       line (registered, not present); "none" removes the device.
-#   failed-install   the stand-in's "prompt <inf>" (an untrusted publisher
-#       under /s) for NSIS and the wrapper; for the MSI a failing action
-#       after the driver's install, so the rollback meets a device that
-#       already runs the package.
+#   failed-install   the stand-in's "prompt <inf>": an untrusted publisher,
+#       which under /s fails the install after the package was staged.
+#       (A failure later in an MSI installation cannot be run here: Wine's
+#       msiexec runs the rollback action only after it has deleted the
+#       files, Tavenor among them.)
 #   failed-uninstall the installed INF is taken away (Tavenor ends 2);
 #       "retry" puts it back and runs the same uninstall again.
 #   gone             the package's published files are deleted from the
@@ -75,12 +76,6 @@ for v in 1 2; do
     mkdir -p "$work/cmd-v$v"
     cp -r "$dir/Tavenor.exe" "$dir/DifxApix64.dll" "$dir/pkg" "$root/packaging/installers/tavenor-run.cmd" "$work/cmd-v$v/"
 done
-# v1 with an action after the driver's install that fails: the installation
-# rolls back once a device already runs the package.
-cp "$work/v1/driver.msi" "$work/v1/failing.msi"
-msibuild "$work/v1/failing.msi" \
-    -q "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('FailLater', 3122, 'CmdExe', '/d /c exit 5')" \
-    -q "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES ('FailLater', 'NOT Installed', 4003)"
 product_code=$(msiinfo export "$work/v1/driver.msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')
 product_code_v2=$(msiinfo export "$work/v2/driver.msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')
 
@@ -135,6 +130,15 @@ installed_inf() {
     cmd) printf '%s\n' "$work/cmd-v$installed/pkg/$inf" ;;
     esac
 }
+# The deployment's own install and uninstall commands (Intune's), with our
+# test package's INF name: tavenor-run.cmd and Tavenor's arguments.
+deployment_args() { # deployment_args <Install|Uninstall>
+    sed -n "s/^  $1 command *tavenor-run.cmd //p" "$root/packaging/installers/deployment.txt" | tr -d '\r' |
+        sed "s/mydriver\.inf/$inf/"
+}
+install_args=$(deployment_args Install)
+uninstall_args=$(deployment_args Uninstall)
+[ -n "$install_args" ] && [ -n "$uninstall_args" ] || { echo "life: no commands in deployment.txt" >&2; exit 1; }
 cmd_line() { # cmd_line <version> <Tavenor's arguments>
     printf '%s\n' "cmd /d /c \"\"$(winpath "$work/cmd-v$1")\\tavenor-run.cmd\" $2\""
 }
@@ -143,12 +147,11 @@ engine() { # engine <recipe> <step>: the command line the step runs
     nsis.install | nsis.failed-install) printf '%s\n' "$(winpath "$work/v1/setup.exe") /S" ;;
     nsis.upgrade) printf '%s\n' "$(winpath "$work/v2/setup.exe") /S" ;;
     nsis.*) printf '%s\n' "\"C:\\Program Files\\My driver\\uninstall.exe\" /S _?=C:\\Program Files\\My driver" ;;
-    msi.install) printf '%s\n' "msiexec /i $(winpath "$work/v1/driver.msi") /qn" ;;
-    msi.failed-install) printf '%s\n' "msiexec /i $(winpath "$work/v1/failing.msi") /qn" ;;
+    msi.install | msi.failed-install) printf '%s\n' "msiexec /i $(winpath "$work/v1/driver.msi") /qn" ;;
     msi.upgrade) printf '%s\n' "msiexec /i $(winpath "$work/v2/driver.msi") /qn" ;;
     msi.*) printf '%s\n' "msiexec /x $(winpath "$work/v$installed/driver.msi") /qn" ;;
-    cmd.install | cmd.failed-install) cmd_line 1 "/i \"pkg\\$inf\" /s" ;;
-    cmd.*) cmd_line "$installed" "/u \"pkg\\$inf\" /s /f" ;;
+    cmd.install | cmd.failed-install) cmd_line 1 "$install_args" ;;
+    cmd.*) cmd_line "$installed" "$uninstall_args" ;;
     esac
 }
 
@@ -162,11 +165,14 @@ set_device() {
     script_lines=
     [ "$1" != absent ] || script_lines="absent $hwid"
 }
+nl='
+'
+
 
 write_scripts() {
     folders "$1" | while read -r folder; do
         mkdir -p "$folder"
-        printf '%s\r\n' $script_lines >"$folder/standin-script.txt"
+        printf '%s\r\n' "$script_lines" >"$folder/standin-script.txt"
     done
 }
 
@@ -180,7 +186,7 @@ files() {
     *) echo -; return ;;
     esac
     if [ -e "$1" ]; then echo yes; return; fi
-    for f in "$@"; do [ ! -e "$f" ] || { echo partly; return; }; done
+    for f in "$@"; do [ ! -e "$f" ] || { echo "partly:$(basename "$f")"; return; }; done
     echo no
 }
 
@@ -195,6 +201,23 @@ check() { # check <what> <got> <expected>; "-" expects nothing, "fail" any code 
     bad=1
 }
 
+# msi_forget: Windows Installer's record of which products use our
+# components.  Wine's msiexec keeps a product as their client after a failed
+# uninstall, though the product itself is no longer registered; a later
+# uninstall then keeps the files for it.
+msi_forget() {
+    msiinfo export "$work/v1/driver.msi" Component | tr -d '\r' | awk -F'\t' 'NR > 3 { print $2 }' |
+        python3 -c "import sys
+for g in sys.stdin.read().split():
+    g = g.strip('{}').replace('-', '')
+    print(g[0:8][::-1] + g[8:12][::-1] + g[12:16][::-1] + ''.join(g[i + 1] + g[i] for i in range(16, 32, 2)))" |
+        while read -r packed; do
+            "$wine_loader" reg delete \
+                "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\$packed" \
+                /f </dev/null >/dev/null 2>&1 || true
+        done
+}
+
 # --- The life ---------------------------------------------------------------
 cleanup() {
     for code in $product_code $product_code_v2; do
@@ -204,6 +227,7 @@ cleanup() {
     done
     probe remove "$hwid"
     unpublish
+    msi_forget
     rm -rf "$program_files"
     "$wine_loader" reg delete "HKLM\\$nsis_key" /f </dev/null >/dev/null 2>&1 || true
 }
@@ -223,7 +247,7 @@ grep -v '^#' "$here/life-table.txt" | while read -r recipe step dev want_exit wa
     fi
     row="$recipe $step $dev"
     set_device "$dev"
-    [ "$step" != failed-install ] || [ "$recipe" = msi ] || script_lines="$script_lines prompt $inf"
+    [ "$step" != failed-install ] || script_lines="$script_lines${nl}prompt $inf"
     if [ "$step" = retry ] && [ -n "$held" ]; then
         mv "$work/held.inf" "$held"
         held=
@@ -238,10 +262,16 @@ grep -v '^#' "$here/life-table.txt" | while read -r recipe step dev want_exit wa
     got_exit=$(run "$line")
     if [ "$step" = upgrade ] && [ "$recipe" = cmd ]; then
         # Supersedence: the older app's uninstall command, then the newer's install.
-        [ "$got_exit" != 0 ] || got_exit=$(run "$(cmd_line 2 "/i \"pkg\\$inf\" /s")")
+        [ "$got_exit" != 0 ] || got_exit=$(run "$(cmd_line 2 "$install_args")")
     fi
     [ "$step" != upgrade ] || [ "$got_exit" != 0 ] || installed=2
     [ "$step" != install ] || [ "$got_exit" != 0 ] || installed=1
+    if [ "$recipe" = nsis ] && [ "$got_exit" = 0 ] && [ -e "$program_files/uninstall.exe" ] &&
+        ! [ -e "$program_files/driver" ]; then
+        # The uninstaller's own file goes a few seconds after it ended.
+        i=0
+        while [ -e "$program_files/uninstall.exe" ] && [ $i -lt 300 ]; do sleep 0.1; i=$((i + 1)); done
+    fi
     code=-
     [ "$recipe" != msi ] || { [ "$installed" = 1 ] && code=$product_code || code=$product_code_v2; }
     state=$(probe state "$hwid" "$nsis_key" "$code")
@@ -269,8 +299,9 @@ grep -v '^#' "$here/life-table.txt" | while read -r recipe step dev want_exit wa
         # the package goes with Tavenor itself, the folder by hand.
         mv "$work/held.inf" "$held"
         held=
-        run "$(winpath "$program_files/Tavenor.exe") /u $(winpath "$program_files/pkg/$inf") /s /f" >/dev/null
+        run "\"$(winpath "$program_files/Tavenor.exe")\" /u \"$(winpath "$program_files/pkg/$inf")\" /s /f" >/dev/null
         rm -rf "$program_files"
+        msi_forget
     fi
     echo "$failures" >"$work/failures"
 done
