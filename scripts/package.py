@@ -253,7 +253,6 @@ def main():
         ("docs/performance.md", read(os.path.join(docs, "performance.md"))),
         ("examples/pkg/example.inf", read(os.path.join(source, "examples", "pkg", "example.inf"))),
         ("docs/rehearsal-backend.md", read(os.path.join(docs, "rehearsal-backend.md"))),
-        ("rehearsal/README.md", read(os.path.join(docs, "rehearsal-backend.md"))),
         ("rehearsal/difx-plan.txt", read(os.path.join(source, "examples", "difx-plan.txt"))),
     ]
     installers = os.path.join(source, "packaging", "installers")
