@@ -246,6 +246,7 @@ grep -v '^#' "$here/life-table.txt" | while read -r recipe step dev want_exit wa
         last_recipe=$recipe
     fi
     row="$recipe $step $dev"
+    started=$(date +%s)
     set_device "$dev"
     [ "$step" != failed-install ] || script_lines="$script_lines${nl}prompt $inf"
     if [ "$step" = retry ] && [ -n "$held" ]; then
@@ -290,7 +291,7 @@ grep -v '^#' "$here/life-table.txt" | while read -r recipe step dev want_exit wa
     check "the entry" "$got_entry" "$want_entry"
     check "the store" "$got_store" "$want_store"
     check "the device's driver" "$driver" "$want_driver"
-    [ "$bad" = 1 ] || echo "ok    $row"
+    [ "$bad" = 1 ] || echo "ok    $row ($(( $(date +%s) - started )) s)"
     printf '%-6s %-16s %-8s %-5s %-6s %-5s %-6s %s\n' "$recipe" "$step" "$dev" "$got_exit" "$got_files" "$got_entry" \
         "$got_store" "$driver" >>"$results"
     if [ "$recipe.$step" = msi.failed-uninstall ]; then
