@@ -130,17 +130,19 @@ installed_inf() {
     cmd) printf '%s\n' "$work/cmd-v$installed/pkg/$inf" ;;
     esac
 }
-# The deployment's own install and uninstall commands (Intune's), with our
-# test package's INF name: tavenor-run.cmd and Tavenor's arguments.
-deployment_args() { # deployment_args <Install|Uninstall>
-    sed -n "s/^  $1 command *tavenor-run.cmd //p" "$root/packaging/installers/deployment.txt" | tr -d '\r' |
+# The deployment's own install and uninstall commands (Intune's) as they
+# stand, with our test package's INF name: the program the agent starts in
+# the content folder, and its arguments.
+deployment_line() { # deployment_line <Install|Uninstall>
+    sed -n "s/^  $1 command *//p" "$root/packaging/installers/deployment.txt" | tr -d '\r' |
         sed "s/mydriver\.inf/$inf/"
 }
-install_args=$(deployment_args Install)
-uninstall_args=$(deployment_args Uninstall)
-[ -n "$install_args" ] && [ -n "$uninstall_args" ] || { echo "life: no commands in deployment.txt" >&2; exit 1; }
-cmd_line() { # cmd_line <version> <Tavenor's arguments>
-    printf '%s\n' "cmd /d /c \"\"$(winpath "$work/cmd-v$1")\\tavenor-run.cmd\" $2\""
+install_line=$(deployment_line Install)
+uninstall_line=$(deployment_line Uninstall)
+[ -n "$install_line" ] && [ -n "$uninstall_line" ] || { echo "life: no commands in deployment.txt" >&2; exit 1; }
+cmd_line() { # cmd_line <version> <program and arguments>: run in that version's content folder
+    program=${2%% *}
+    printf '%s\n' "cmd /d /c \"\"$(winpath "$work/cmd-v$1")\\$program\" ${2#* }\""
 }
 engine() { # engine <recipe> <step>: the command line the step runs
     case $1.$2 in
@@ -150,8 +152,8 @@ engine() { # engine <recipe> <step>: the command line the step runs
     msi.install | msi.failed-install) printf '%s\n' "msiexec /i $(winpath "$work/v1/driver.msi") /qn" ;;
     msi.upgrade) printf '%s\n' "msiexec /i $(winpath "$work/v2/driver.msi") /qn" ;;
     msi.*) printf '%s\n' "msiexec /x $(winpath "$work/v$installed/driver.msi") /qn" ;;
-    cmd.install | cmd.failed-install) cmd_line 1 "$install_args" ;;
-    cmd.*) cmd_line "$installed" "$uninstall_args" ;;
+    cmd.install | cmd.failed-install) cmd_line 1 "$install_line" ;;
+    cmd.*) cmd_line "$installed" "$uninstall_line" ;;
     esac
 }
 
@@ -263,7 +265,7 @@ grep -v '^#' "$here/life-table.txt" | while read -r recipe step dev want_exit wa
     got_exit=$(run "$line")
     if [ "$step" = upgrade ] && [ "$recipe" = cmd ]; then
         # Supersedence: the older app's uninstall command, then the newer's install.
-        [ "$got_exit" != 0 ] || got_exit=$(run "$(cmd_line 2 "$install_args")")
+        [ "$got_exit" != 0 ] || got_exit=$(run "$(cmd_line 2 "$install_line")")
     fi
     [ "$step" != upgrade ] || [ "$got_exit" != 0 ] || installed=2
     [ "$step" != install ] || [ "$got_exit" != 0 ] || installed=1
