@@ -252,6 +252,7 @@ def main():
         ("docs/corvane.md", read(os.path.join(docs, "corvane.md"))),
         ("docs/performance.md", read(os.path.join(docs, "performance.md"))),
         ("examples/pkg/example.inf", read(os.path.join(source, "examples", "pkg", "example.inf"))),
+        ("examples/pkg/example.cat", read(os.path.join(source, "examples", "pkg", "example.cat"))),
         ("docs/rehearsal-backend.md", read(os.path.join(docs, "rehearsal-backend.md"))),
         ("rehearsal/difx-plan.txt", read(os.path.join(source, "examples", "difx-plan.txt"))),
     ]

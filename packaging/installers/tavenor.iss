@@ -46,6 +46,7 @@
 
 #define PkgDir "examples\pkg"
 #define Inf "example.inf"
+#define Cat "example.cat"
 
 [Setup]
 AppName=My driver
@@ -69,8 +70,9 @@ Source: "{#PkgDir}\*";             DestDir: "{app}\driver\pkg"; Flags: recursesu
 Source: "Tavenor.exe";             DestDir: "{tmp}"; Flags: dontcopy
 Source: "DifxApix64.dll";          DestDir: "{tmp}"; Flags: dontcopy
 Source: "{#PkgDir}\{#Inf}";        DestDir: "{tmp}"; Flags: dontcopy
+Source: "{#PkgDir}\{#Cat}";        DestDir: "{tmp}"; Flags: dontcopy
 ; List every other file of your package here with Flags: dontcopy too
-; (.sys, .cat, ...): ExtractTemporaryFile takes one name at a time.
+; (.sys, ...): ExtractTemporaryFile takes one name at a time.
 
 [Code]
 var
@@ -94,6 +96,7 @@ begin
   ExtractTemporaryFile('Tavenor.exe');
   ExtractTemporaryFile('DifxApix64.dll');
   ExtractTemporaryFile('{#Inf}');
+  ExtractTemporaryFile('{#Cat}');
   Inf := ExpandConstant('{tmp}\{#Inf}');
   // An installed earlier version: its own Tavenor and INF take its package
   // out of the store before this version's files replace them.

@@ -36,6 +36,7 @@ failures=0
 
 hwid='ROOT\TAVENOR_LIFE'
 inf=life.inf
+cat=life.cat
 nsis_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\MyDriver'
 windir=$prefix/drive_c/windows
 program_files="$prefix/drive_c/Program Files/My driver"
@@ -53,9 +54,12 @@ probe() { "$wine_loader" "$build/bin/tests/life_probe.exe" "$@" </dev/null 2>/de
 # --- Two versions of a package, and each recipe built around each -------
 package_inf() { # package_inf <folder> <DriverVer version>
     mkdir -p "$1"
+    # Windows stages no package without the catalog its INF names; the
+    # stand-in takes any bytes for one.
+    printf 'catalog of %s\r\n' "$2" >"$1/$cat"
     printf '%s\r\n' '[Version]' 'Signature = "$Windows NT$"' 'Class = System' \
         'ClassGuid = {4d36e97d-e325-11ce-bfc1-08002be10318}' 'Provider = %Vendor%' \
-        "DriverVer = 12/09/2026,$2" '' '[Manufacturer]' '%Vendor% = Models, NTamd64' '' \
+        "DriverVer = 12/09/2026,$2" "CatalogFile = $cat" '' '[Manufacturer]' '%Vendor% = Models, NTamd64' '' \
         '[Models.NTamd64]' "%Device% = Install, $hwid" '' '[Install.NT]' '' '[Install.NT.Services]' \
         'AddService = , 0x00000002' '' '[Strings]' 'Vendor = "Tavenor life test"' \
         'Device = "Tavenor life test device"' >"$1/$inf"
@@ -69,7 +73,7 @@ for v in 1 2; do
     package_inf "$dir/pkg" "1.0.$v.0"
     makensis -V1 -DTAVENOR_DIR="$dir" -DPKG_DIR="$dir/pkg" -DINF=$inf -DOUT="$dir/setup.exe" \
         "$root/packaging/installers/tavenor.nsi" >/dev/null
-    (cd "$dir" && wixl -a x64 -D Version=1.0.$v -D PkgDir=pkg -D Inf=$inf -o driver.msi \
+    (cd "$dir" && wixl -a x64 -D Version=1.0.$v -D PkgDir=pkg -D Inf=$inf -D Cat=$cat -o driver.msi \
         "$root/packaging/installers/tavenor-msi.wxs" 2>/dev/null)
     # wixl writes the rollback action without its rollback bit (see setup-authors.md).
     msibuild "$dir/driver.msi" -q "UPDATE CustomAction SET Type = 3410 WHERE Action = 'RollbackDriver'"

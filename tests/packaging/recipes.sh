@@ -180,7 +180,7 @@ run "$uninstall" >/dev/null
 rm -rf "$target"
 
 # --- Windows Installer (wixl, msiexec) --------------------------------------
-(cd "$stage" && wixl -a x64 -D Version=1.0.0 -D PkgDir=examples/pkg -D Inf=example.inf -o mydriver.msi installers/tavenor-msi.wxs 2>/dev/null)
+(cd "$stage" && wixl -a x64 -D Version=1.0.0 -D PkgDir=examples/pkg -D Inf=example.inf -D Cat=example.cat -o mydriver.msi installers/tavenor-msi.wxs 2>/dev/null)
 # wixl writes every custom action as deferred; the recipe's rollback action
 # gets its rollback bit as its own comment says.
 msibuild "$stage/mydriver.msi" -q "UPDATE CustomAction SET Type = 3410 WHERE Action = 'RollbackDriver'"
