@@ -124,24 +124,44 @@ std::vector<std::wstring> devices_using(const std::wstring& staged, bool present
 
 DWORD uninstall_devices_using(const std::wstring& staged, bool* reboot_needed)
 {
-    DWORD result = ERROR_SUCCESS;
     if (staged.empty())
-        return result;
-    for_each_device(false, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
-        if (result != ERROR_SUCCESS || !same_text(device_driver_inf(set, device), staged))
-            return;
-        std::wstring instance = instance_id(set, device);
-        if (!platform().call_class_installer(DIF_REMOVE, set, device)) {
-            result = GetLastError();
-            report(difx_log_error, result, "uninstalling device %s failed", narrow(instance).c_str());
-            return;
-        }
-        SP_DEVINSTALL_PARAMS_W params = {};
-        params.cbSize = sizeof params;
-        if (platform().get_device_install_params(set, device, &params) && (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)))
-            *reboot_needed = true;
-        report(difx_log_info, 0, "uninstalled device %s, which used %s", narrow(instance).c_str(),
-               narrow(staged).c_str());
-    });
-    return result;
+        return ERROR_SUCCESS;
+    // One device per walk: an uninstalled device may leave the list it was
+    // found in, which would make the walk skip the next one.  A device met
+    // again after its uninstall "succeeded" ends the loop as a failure.
+    std::vector<std::wstring> done;
+    for (;;) {
+        DWORD result = ERROR_SUCCESS;
+        bool found = false;
+        for_each_device(false, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+            if (found || !same_text(device_driver_inf(set, device), staged))
+                return;
+            found = true;
+            std::wstring instance = instance_id(set, device);
+            for (const std::wstring& earlier : done) {
+                if (same_text(earlier, instance))
+                    result = ERROR_INF_IN_USE_BY_DEVICES;
+            }
+            if (result != ERROR_SUCCESS) {
+                report(difx_log_error, result, "device %s still uses %s after its uninstall", narrow(instance).c_str(),
+                       narrow(staged).c_str());
+                return;
+            }
+            if (!platform().call_class_installer(DIF_REMOVE, set, device)) {
+                result = GetLastError();
+                report(difx_log_error, result, "uninstalling device %s failed", narrow(instance).c_str());
+                return;
+            }
+            done.push_back(instance);
+            SP_DEVINSTALL_PARAMS_W params = {};
+            params.cbSize = sizeof params;
+            if (platform().get_device_install_params(set, device, &params) &&
+                (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)))
+                *reboot_needed = true;
+            report(difx_log_info, 0, "uninstalled device %s, which used %s", narrow(instance).c_str(),
+                   narrow(staged).c_str());
+        });
+        if (!found || result != ERROR_SUCCESS)
+            return result;
+    }
 }

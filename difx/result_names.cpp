@@ -32,6 +32,7 @@ constexpr ResultName result_names[] = {
     {0x800B0109, "CERT_E_UNTRUSTEDROOT", true},
     {0x800B0110, "CERT_E_WRONG_USAGE", true},
     {0xE0000203, "ERROR_NO_DRIVER_SELECTED", false},
+    {0xE000022F, "ERROR_NO_CATALOG_FOR_OEM_INF", true},
     {difx_no_such_devinst, "ERROR_NO_SUCH_DEVINST", false},
     {0xE000023D, "ERROR_INF_IN_USE_BY_DEVICES", false},
     {0xE0000244, "ERROR_SIGNATURE_OSATTRIBUTE_MISMATCH", true},
@@ -40,7 +41,7 @@ constexpr ResultName result_names[] = {
     {0xE0000303, "ERROR_MISSING_FILE", true},
     {difx_invalid_catalog, "ERROR_INVALID_CATALOG_DATA", true},
 };
-static_assert(sizeof result_names / sizeof result_names[0] == 26, "26 named codes");
+static_assert(sizeof result_names / sizeof result_names[0] == 27, "27 named codes");
 
 // "Unknown:0x" and eight digits: 18 characters and the NUL.
 char unknown_code_text[64];

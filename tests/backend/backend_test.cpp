@@ -21,10 +21,15 @@ namespace {
 
 const GUID system_class = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
-// A package whose models section, decorated as given, names the IDs.
+// A package whose models section, decorated as given, names the IDs.  It
+// names the catalog tavtest.cat (which Backend::add_package puts beside
+// it) unless version_lines name one, or with_catalog is false: Windows
+// stages only a package with a catalog.
 std::string package_inf(const std::string& ids, const std::string& decoration = "NTamd64",
-                        const std::string& version_lines = std::string())
+                        std::string version_lines = std::string(), bool with_catalog = true)
 {
+    if (with_catalog && version_lines.find("CatalogFile") == std::string::npos)
+        version_lines += "CatalogFile = tavtest.cat\r\n";
     std::string models = decoration.empty() ? "Models" : "Models." + decoration;
     return "[Version]\r\n"
            "Signature = \"$Windows NT$\"\r\n"
@@ -132,6 +137,8 @@ protected:
     void add_package(const std::string& name, const std::string& text)
     {
         write_file(stage.folder + "\\pkg\\" + name, text);
+        if (!file_exists(stage.folder + "\\pkg\\tavtest.cat"))
+            write_file(stage.folder + "\\pkg\\tavtest.cat", "the package's catalog");
         packages.push_back(text);
         remove_staged();
     }
@@ -487,8 +494,12 @@ TEST_F(Backend, AStagedCopyGoneMeanwhileIsNotInTheStore)
 TEST_F(Backend, TwoStagedCopiesThatCannotBeToldApartStay)
 {
     const std::string copies[] = {inf_folder() + "oem9701.inf", inf_folder() + "oem9702.inf"};
-    for (const std::string& copy : copies)
+    make_dirs(catalog_store());
+    for (const std::string& copy : copies) {
         ASSERT_TRUE(write_file(copy, packages[0]));
+        std::string name = copy.substr(copy.find_last_of('\\') + 1);
+        write_file(catalog_store() + name.substr(0, name.size() - 4) + ".cat", read_file(stage.folder + "\\pkg\\tavtest.cat"));
+    }
     DriveResult r = tavenor("/u pkg\\tavtest.inf /f /d");
     EXPECT_EQ(r.exit_code, 2u);
     std::vector<std::string> got = lines(r);
@@ -496,7 +507,8 @@ TEST_F(Backend, TwoStagedCopiesThatCannotBeToldApartStay)
     EXPECT_EQ(got.back(), "Call DriverPackageUninstall failed: ERROR_ALREADY_EXISTS");
     for (const std::string& copy : copies) {
         EXPECT_TRUE(file_exists(copy)) << copy;
-        DeleteFileA(copy.c_str());
+        std::string name = copy.substr(copy.find_last_of('\\') + 1);
+        unpublish(name);
     }
 }
 
@@ -663,6 +675,11 @@ TEST_F(Backend, APathPastMaxPathBytesInstalls)
         CreateDirectoryW(wide_folder.substr(0, at).c_str(), nullptr);
     CreateDirectoryW(wide_folder.c_str(), nullptr);
     std::string text = package_inf("ROOT\\TAVENOR_TEST");
+    {
+        wchar_t catalog[1024];
+        MultiByteToWideChar(CP_UTF8, 0, (stage.folder + "\\pkg\\tavtest.cat").c_str(), -1, catalog, 1024);
+        ASSERT_TRUE(CopyFileW(catalog, (wide_folder + L"\\tavtest.cat").c_str(), FALSE));
+    }
     HANDLE file = CreateFileW((wide_folder + L"\\long.inf").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
                               nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -856,6 +873,42 @@ TEST_F(Backend, APublishedCopyWithAnotherCatalogIsStagedAnew)
     EXPECT_EQ(read_file(theirs), text);
     EXPECT_EQ(read_file(catalog_store() + "oem9704.cat"), "theirs");
     unpublish("oem9704.inf");
+}
+
+// Windows stages only a package it can trust, and that needs a catalog
+// named in the INF ("Driver Store" page): one without is refused, nothing
+// staged.
+TEST_F(Backend, AnInfWithoutACatalogIsNotStaged)
+{
+    std::string text = package_inf("ROOT\\TAVENOR_TEST", "NTamd64", "", false);
+    add_package("nocat.inf", text);
+    make_device({"ROOT\\TAVENOR_TEST"});
+    DriveResult r = tavenor("/i pkg\\nocat.inf /d");
+    EXPECT_EQ(r.exit_code, 2u);
+    EXPECT_EQ(lines(r).back(), "Call DriverPackagePreinstall failed: ERROR_NO_CATALOG_FOR_OEM_INF") << shown(r);
+    EXPECT_TRUE(staged_copies(text).empty());
+    EXPECT_TRUE(device_driver().empty());
+}
+
+// Where our reading of the INF and Windows' differ, the device installer
+// finds no driver for the ID we ask for and answers ERROR_NO_MORE_ITEMS:
+// that must not pass for a better driver kept.  Here Windows reads the
+// section decorated with the workstation product type (in hex), which
+// names another ID than the plain x64 one; the backend, without the models
+// call as under Wine, must read the same section and find no device.
+TEST_F(Backend, WindowsAndOurReadingOfTheModelsAgree)
+{
+    std::string text = package_inf("ROOT\\TAVENOR_TEST", "NTamd64.10.0.0x0000001");
+    size_t manufacturer = text.find("= Models, NTamd64.10.0.0x0000001");
+    ASSERT_NE(manufacturer, std::string::npos);
+    text.insert(manufacturer + std::string("= Models").size(), ", NTamd64");
+    text += "\r\n[Models.NTamd64]\r\n%Device% = Install, ROOT\\TAVENOR_OLD\r\n";
+    add_package("tavtest.inf", text);
+    make_device({"ROOT\\TAVENOR_OLD"});
+    DriveResult r = tavenor("/i pkg\\tavtest.inf /d", "no-models-call\n");
+    EXPECT_EQ(r.exit_code, 2u) << shown(r);
+    EXPECT_EQ(lines(r).back(), "Call DriverPackageInstall failed: ERROR_NO_SUCH_DEVINST") << shown(r);
+    EXPECT_TRUE(device_driver().empty());
 }
 
 } // namespace

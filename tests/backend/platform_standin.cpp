@@ -510,6 +510,12 @@ bool copies_to_dirid_13(const std::wstring& inf)
 // ERROR_FILE_EXISTS, giving that name.  The flags are SP_COPY_DELETESOURCE,
 // SP_COPY_REPLACEONLY, SP_COPY_NOOVERWRITE and SP_COPY_OEMINF_CATALOG_ONLY;
 // the page names no code for other bits, ERROR_INVALID_FLAGS is assumed.
+// "Before a driver package is staged to the Driver Store, the operating
+// system first verifies that the driver package is trusted. ... the INF
+// file must have a CatalogFile directive in the Version section" (Driver
+// Store, learn.microsoft.com/windows-hardware/drivers/install/driver-store):
+// an INF that names no catalog is refused, with
+// ERROR_NO_CATALOG_FOR_OEM_INF (assumed: the page gives no code).
 BOOL WINAPI copy_oem_inf(PCWSTR source, PCWSTR, DWORD, DWORD style, PWSTR destination, DWORD size, PDWORD needed,
                          PWSTR* component)
 {
@@ -527,7 +533,9 @@ BOOL WINAPI copy_oem_inf(PCWSTR source, PCWSTR, DWORD, DWORD style, PWSTR destin
         return fail(ERROR_FILE_NOT_FOUND, call);
     std::wstring catalog = named_catalog(source);
     std::wstring source_folder = std::wstring(source).substr(0, std::wstring(source).find_last_of(L'\\') + 1);
-    if (!catalog.empty() && GetFileAttributesW((source_folder + catalog).c_str()) == INVALID_FILE_ATTRIBUTES)
+    if (catalog.empty())
+        return fail(ERROR_NO_CATALOG_FOR_OEM_INF, call);
+    if (GetFileAttributesW((source_folder + catalog).c_str()) == INVALID_FILE_ATTRIBUTES)
         return fail(0xE0000304, call);  // ERROR_INVALID_CATALOG_DATA
     if (!exists) {
         for (unsigned n = 0; name.empty() && n < 10000; ++n) {

@@ -30,6 +30,7 @@ inline const NamedResult named_results[] = {
     {0x800B0109, "CERT_E_UNTRUSTEDROOT", true},
     {0x800B0110, "CERT_E_WRONG_USAGE", true},
     {0xE0000203, "ERROR_NO_DRIVER_SELECTED", false},
+    {0xE000022F, "ERROR_NO_CATALOG_FOR_OEM_INF", true},
     {0xE000020B, "ERROR_NO_SUCH_DEVINST", false},
     {0xE000023D, "ERROR_INF_IN_USE_BY_DEVICES", false},
     {0xE0000244, "ERROR_SIGNATURE_OSATTRIBUTE_MISMATCH", true},

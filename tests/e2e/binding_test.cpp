@@ -132,6 +132,8 @@ TEST(Binding, ExitCodesFromResultAndRebootFlag)
         {"/u x.inf", "uninstall 0+reboot\n", 1},
         {"/u x.inf", "uninstall 5\n", 2},
         {"/u x.inf", "uninstall 2+reboot 5\n", 2},
+        // Not in the driver store: what /u is for already holds.
+        {"/u x.inf", "uninstall 0xE0000302\n", 0},
         {"/i x.inf", "install 0+reboot 0\n", 1},
         {"/i x.inf", "install 0+reboot 5\n", 2},
         {"/i x.inf", "preinstall 0x800B0100\n", 2},
