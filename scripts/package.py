@@ -214,6 +214,25 @@ def check_quotes(blobs):
         raise SystemExit("package: quoted recipes that are not in their files:\n  " + "\n  ".join(stale))
 
 
+def check_changelog(version, blobs):
+    """The changelog's top section names the version being packed: one
+    version per set of changes, none shipped as "Unreleased"."""
+    text = dict(blobs)["CHANGELOG.md"].decode("utf-8", "replace")
+    top = re.search(r"^## (.+)$", text, re.M)
+    if not top or top.group(1).strip() != version:
+        raise SystemExit("package: CHANGELOG.md opens with %r, not the version %s"
+                         % (top.group(1).strip() if top else None, version))
+
+
+def check_build_paths(blobs):
+    """A shipped document names no path of a build folder: the zip holds
+    none, and a reader of the unzipped release has none."""
+    found = ["%s: %s" % (name, m) for name, data in blobs if name.endswith(".md")
+             for m in re.findall(r"build/bin/\S*", data.decode("utf-8", "replace"))]
+    if found:
+        raise SystemExit("package: shipped documents name build paths:\n  " + "\n  ".join(found))
+
+
 def exit_code_table(source):
     """The README's exit-code table, the one every other document points to."""
     text = read(os.path.join(source, "README.md")).decode()
@@ -261,6 +280,8 @@ def main():
         blobs.append(("installers/" + name, read(os.path.join(installers, name))))
     check_links(blobs)
     check_quotes(blobs)
+    check_changelog(version, blobs)
+    check_build_paths(blobs)
     blobs.append(("tavenor.spdx.json", spdx(version, epoch, blobs)))
     sums = "".join("%s  %s\n" % (hashlib.sha256(data).hexdigest(), name) for name, data in sorted(blobs))
     blobs.append(("SHA256SUMS", sums.encode()))
