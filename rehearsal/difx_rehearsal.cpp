@@ -3,7 +3,10 @@
 // Tavenor's own tests load.
 //
 // It changes nothing on the system.  A plan file beside the DLL scripts its
-// answers; a journal beside it records every call.  The plan format is
+// answers; a journal beside it records every call.  A state file beside it
+// remembers which packages it installed on a device, so that an uninstall
+// nobody scripted answers as our backend does: a package that a present
+// device uses stays unless the caller forces.  The plan format is
 // described in docs/rehearsal-backend.md.
 #include <windows.h>
 
@@ -20,6 +23,16 @@ namespace {
 
 constexpr char plan_name[] = "difx-plan.txt";
 constexpr char journal_name[] = "difx-journal.txt";
+constexpr char state_name[] = "difx-state.txt";
+// ERROR_INF_IN_USE_BY_DEVICES: our backend's answer to an uninstall without
+// force of a package a device in the device tree uses.
+constexpr uint32_t inf_in_use_by_devices = 0xE000023D;
+// The state file holds one line per installed package; more are not kept.
+constexpr size_t max_state = 16384;
+
+// The rehearsed machine's device for the package: plugged in (the default),
+// registered but unplugged, or none at all.
+enum Device { device_present, device_absent, device_none };
 
 enum Entry { entry_preinstall, entry_install, entry_uninstall, entry_count };
 constexpr const char* entry_names[entry_count] = {"preinstall", "install", "uninstall"};
@@ -51,6 +64,7 @@ struct Plan {
     int result_count[entry_count];
     PlannedLog logs[max_logs];
     int log_count;
+    Device device;
 };
 
 HMODULE g_module = nullptr;
@@ -203,8 +217,23 @@ bool parse_line(char* line, int line_number)
         return true;
     }
 
+    if (strcmp(first, "device") == 0) {
+        char* word = next_word(&cursor);
+        if (word != nullptr && strcmp(word, "present") == 0)
+            g_plan.device = device_present;
+        else if (word != nullptr && strcmp(word, "absent") == 0)
+            g_plan.device = device_absent;
+        else if (word != nullptr && strcmp(word, "none") == 0)
+            g_plan.device = device_none;
+        else
+            return plan_fail(line_number, "device needs present, absent or none");
+        if (next_word(&cursor) != nullptr)
+            return plan_fail(line_number, "device takes one word");
+        return true;
+    }
+
     if (!parse_entry(first, &entry))
-        return plan_fail(line_number, "unknown directive (expected preinstall, install, uninstall or log)");
+        return plan_fail(line_number, "unknown directive (expected preinstall, install, uninstall, device or log)");
     int count = 0;
     for (char* word = next_word(&cursor); word != nullptr; word = next_word(&cursor)) {
         if (word[0] == '#')
@@ -299,6 +328,127 @@ void load_plan()
         journal("plan-error\t%s", g_plan.error);
 }
 
+// The package's key in the state file: its INF's file name in lower case
+// and a hash of the INF's bytes, so that the same package named by another
+// path (an installer's temporary copy, the installed one) is the same.
+bool package_key(const char* inf_path, char* out, size_t size)
+{
+    if (inf_path == nullptr)
+        return false;
+    const char* name = inf_path;
+    for (const char* p = inf_path; *p != '\0'; ++p) {
+        if (*p == '\\' || *p == '/')
+            name = p + 1;
+    }
+    uint32_t hash = 2166136261u;  // FNV-1a
+    FILE* file = fopen(inf_path, "rb");
+    if (file != nullptr) {
+        for (int c = fgetc(file); c != EOF; c = fgetc(file))
+            hash = (hash ^ static_cast<uint32_t>(c)) * 16777619u;
+        fclose(file);
+    }
+    int len = snprintf(out, size, "%s:%08X", name, static_cast<unsigned>(hash));
+    if (len < 0 || static_cast<size_t>(len) >= size)
+        return false;
+    for (char* p = out; *p != ':'; ++p) {
+        if (*p >= 'A' && *p <= 'Z')
+            *p = static_cast<char>(*p - 'A' + 'a');
+    }
+    return true;
+}
+
+// The state file's text into state (max_state bytes); "" when there is none.
+void read_state(char* state)
+{
+    state[0] = '\0';
+    char path[path_buffer_size];
+    if (!beside_module(state_name, path))
+        return;
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr)
+        return;
+    size_t len = fread(state, 1, max_state - 1, file);
+    fclose(file);
+    state[len] = '\0';
+}
+
+// Where the key's line starts in the state text; nullptr when it is not there.
+const char* find_line(const char* state, const char* key)
+{
+    size_t key_len = strlen(key);
+    for (const char* line = state; *line != '\0';) {
+        const char* end = strchr(line, '\n');
+        size_t len = end ? static_cast<size_t>(end - line) : strlen(line);
+        if (len > 0 && line[len - 1] == '\r')
+            --len;
+        if (len == key_len && memcmp(line, key, len) == 0)
+            return line;
+        line = end ? end + 1 : line + strlen(line);
+    }
+    return nullptr;
+}
+
+bool is_installed(const char* key)
+{
+    static char state[max_state];
+    read_state(state);
+    return find_line(state, key) != nullptr;
+}
+
+// Records the package as installed on the device, or as gone.
+void set_installed(const char* key, bool installed)
+{
+    static char state[max_state];
+    read_state(state);
+    const char* line = find_line(state, key);
+    if ((line != nullptr) == installed)
+        return;
+    char path[path_buffer_size];
+    if (!beside_module(state_name, path))
+        return;
+    size_t len = strlen(state);
+    if (installed && len + strlen(key) + 3 > max_state)
+        return;  // more packages than a rehearsal holds: the first ones are kept
+    FILE* file = fopen(path, "wb");
+    if (file == nullptr)
+        return;
+    if (installed) {
+        fwrite(state, 1, len, file);
+        fprintf(file, "%s\r\n", key);
+    } else {
+        const char* end = strchr(line, '\n');
+        fwrite(state, 1, static_cast<size_t>(line - state), file);
+        if (end != nullptr)
+            fwrite(end + 1, 1, strlen(end + 1), file);
+    }
+    fclose(file);
+}
+
+// What the rehearsed machine answers where the plan has no result for the
+// entry point, and what it remembers of a result: an install puts the
+// package on the device when one is plugged in (none to install on is
+// ERROR_NO_SUCH_DEVINST, as our backend answers); an uninstall without
+// DRIVER_PACKAGE_FORCE of a package a plugged-in device uses keeps it
+// (ERROR_INF_IN_USE_BY_DEVICES); a successful uninstall forgets it.
+uint32_t machine_answer(Entry entry, const char* inf_path, uint32_t flags, bool scripted, uint32_t result)
+{
+    char key[path_buffer_size + 16];
+    if (entry == entry_preinstall || !package_key(inf_path, key, sizeof key))
+        return result;
+    if (entry == entry_install) {
+        if (!scripted && g_plan.device != device_present)
+            return difx_no_such_devinst;
+        if (result == difx_success && g_plan.device == device_present)
+            set_installed(key, true);
+        return result;
+    }
+    if (!scripted && g_plan.device == device_present && !(flags & DRIVER_PACKAGE_FORCE) && is_installed(key))
+        return inf_in_use_by_devices;
+    if (result == difx_success)
+        set_installed(key, false);
+    return result;
+}
+
 void deliver(uint32_t event, uint32_t error, const char* text)
 {
     if (g_callback != nullptr)
@@ -345,6 +495,7 @@ uint32_t answer_unlocked(Entry entry, const char* inf_path, uint32_t flags, cons
     int count = g_plan.result_count[entry];
     if (count > 0)
         result = g_plan.results[entry][call <= count ? call - 1 : count - 1];
+    result.code = machine_answer(entry, inf_path, flags, count > 0, result.code);
     bool reboot_set = false;
     if (result.reboot && reboot != nullptr) {
         *reboot = 1;

@@ -66,8 +66,15 @@ PE_FILES = [
 # runs from the unzipped folder (docs/windows-testing.md).
 WINDOWS_KIT = ["run.ps1", "sign-package.ps1", "cases.tsv", "package/tavenor-null.inf"]
 
-# The toolchain packages whose runtime is linked into every shipped file.
-RUNTIME_PACKAGES = ["mingw-w64-x86-64-dev", "gcc-mingw-w64-x86-64-posix-runtime"]
+# The Debian packages whose static archives every shipped file is linked
+# with (-static -static-libgcc -static-libstdc++): the mingw-w64 C runtime
+# start-up and winpthreads, libgcc, and libstdc++.  The "-runtime" package
+# holds only DLLs, which nothing of ours loads.
+RUNTIME_PACKAGES = [
+    ("mingw-w64-x86-64-dev", "mingw-w64 C runtime (libmingw32, libmsvcrt) and winpthreads (libwinpthread.a)"),
+    ("gcc-mingw-w64-x86-64-posix", "libgcc.a and libgcc_eh.a"),
+    ("g++-mingw-w64-x86-64-posix", "libstdc++.a"),
+]
 
 
 def run(command, failure, data=b""):
@@ -106,8 +113,11 @@ def package_version(name):
 
 
 def spdx(version, epoch, blobs):
-    """An SPDX 2.3 document: the release's files with their checksums, and
-    the toolchain runtime linked into each program and library."""
+    """An SPDX 2.3 document: the release package with its files analysed
+    (each file's checksums, and the package verification code computed from
+    them, as SPDX 2.3 asks of a package whose filesAnalyzed is true), and
+    the toolchain packages whose static runtime is linked into each program
+    and library."""
     def file_id(name):
         return "SPDXRef-File-" + re.sub(r"[^A-Za-z0-9.-]", "-", name)
     files = [{
@@ -116,19 +126,25 @@ def spdx(version, epoch, blobs):
         "checksums": [{"algorithm": "SHA1", "checksumValue": hashlib.sha1(data).hexdigest()},
                       {"algorithm": "SHA256", "checksumValue": hashlib.sha256(data).hexdigest()}],
         "licenseConcluded": "NOASSERTION",
+        "licenseInfoInFiles": ["NOASSERTION"],
         "copyrightText": "NOASSERTION",
     } for name, data in sorted(blobs)]
+    # The SHA-1 of the files' SHA-1 values, sorted and joined.
+    verification = hashlib.sha1("".join(sorted(f["checksums"][0]["checksumValue"] for f in files)).encode()).hexdigest()
     packages = [{
         "SPDXID": "SPDXRef-Package-Tavenor",
         "name": "Tavenor",
         "versionInfo": version,
         "downloadLocation": "NOASSERTION",
-        "filesAnalyzed": False,
+        "filesAnalyzed": True,
+        "packageVerificationCode": {"packageVerificationCodeValue": verification},
+        "hasFiles": [f["SPDXID"] for f in files],
+        "licenseInfoFromFiles": ["NOASSERTION"],
         "licenseConcluded": "MIT",
         "licenseDeclared": "MIT",
         "copyrightText": "Copyright (c) 2026 Tavenor developers",
     }]
-    for name in RUNTIME_PACKAGES:
+    for name, what in RUNTIME_PACKAGES:
         deb_version = package_version(name)
         packages.append({
             "SPDXID": "SPDXRef-Package-" + name,
@@ -140,17 +156,15 @@ def spdx(version, epoch, blobs):
             "licenseConcluded": "NOASSERTION",
             "licenseDeclared": "NOASSERTION",
             "copyrightText": "NOASSERTION",
-            "comment": "linked statically into every program and library of the release; licences in THIRD-PARTY-NOTICES.md",
+            "comment": "%s, linked statically into every program and library of the release; licences in THIRD-PARTY-NOTICES.md" % what,
             "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
                               "referenceLocator": "pkg:deb/debian/%s@%s" % (name, deb_version)}],
         })
     relationships = [{"spdxElementId": "SPDXRef-DOCUMENT", "relationshipType": "DESCRIBES",
                       "relatedSpdxElement": "SPDXRef-Package-Tavenor"}]
-    relationships += [{"spdxElementId": "SPDXRef-Package-Tavenor", "relationshipType": "CONTAINS",
-                       "relatedSpdxElement": f["SPDXID"]} for f in files]
     relationships += [{"spdxElementId": file_id(name), "relationshipType": "STATIC_LINK",
                        "relatedSpdxElement": "SPDXRef-Package-" + runtime}
-                      for name, _ in PE_FILES for runtime in RUNTIME_PACKAGES]
+                      for name, _ in PE_FILES for runtime, _ in RUNTIME_PACKAGES]
     checksums = "".join(f["checksums"][1]["checksumValue"] for f in files)
     document = {
         "spdxVersion": "SPDX-2.3",
@@ -205,6 +219,25 @@ def check_quotes(blobs):
         raise SystemExit("package: quoted recipes that are not in their files:\n  " + "\n  ".join(stale))
 
 
+def check_changelog(version, blobs):
+    """The changelog's top section names the version being packed: one
+    version per set of changes, none shipped as "Unreleased"."""
+    text = dict(blobs)["CHANGELOG.md"].decode("utf-8", "replace")
+    top = re.search(r"^## (.+)$", text, re.M)
+    if not top or top.group(1).strip() != version:
+        raise SystemExit("package: CHANGELOG.md opens with %r, not the version %s"
+                         % (top.group(1).strip() if top else None, version))
+
+
+def check_build_paths(blobs):
+    """A shipped document names no path of a build folder: the zip holds
+    none, and a reader of the unzipped release has none."""
+    found = ["%s: %s" % (name, m) for name, data in blobs if name.endswith(".md")
+             for m in re.findall(r"build/bin/\S*", data.decode("utf-8", "replace"))]
+    if found:
+        raise SystemExit("package: shipped documents name build paths:\n  " + "\n  ".join(found))
+
+
 def exit_code_table(source):
     """The README's exit-code table, the one every other document points to."""
     text = read(os.path.join(source, "README.md")).decode()
@@ -244,8 +277,8 @@ def main():
         ("docs/performance.md", read(os.path.join(docs, "performance.md"))),
         ("docs/windows-testing.md", read(os.path.join(docs, "windows-testing.md"))),
         ("examples/pkg/example.inf", read(os.path.join(source, "examples", "pkg", "example.inf"))),
+        ("examples/pkg/example.cat", read(os.path.join(source, "examples", "pkg", "example.cat"))),
         ("docs/rehearsal-backend.md", read(os.path.join(docs, "rehearsal-backend.md"))),
-        ("rehearsal/README.md", read(os.path.join(docs, "rehearsal-backend.md"))),
         ("rehearsal/difx-plan.txt", read(os.path.join(source, "examples", "difx-plan.txt"))),
     ]
     blobs += [("tests/windows/" + name, read(os.path.join(source, "tests", "windows", *name.split("/"))))
@@ -255,6 +288,8 @@ def main():
         blobs.append(("installers/" + name, read(os.path.join(installers, name))))
     check_links(blobs)
     check_quotes(blobs)
+    check_changelog(version, blobs)
+    check_build_paths(blobs)
     blobs.append(("tavenor.spdx.json", spdx(version, epoch, blobs)))
     sums = "".join("%s  %s\n" % (hashlib.sha256(data).hexdigest(), name) for name, data in sorted(blobs))
     blobs.append(("SHA256SUMS", sums.encode()))

@@ -8,7 +8,11 @@
 # a device uses it: Get-WindowsDriver -Online lists the third-party
 # packages, each with the path of its INF in the store, whose file name is
 # the package's own INF name, and its version (DriverVer).  Tavenor /u takes
-# the package out of the store, so the app then reads as removed.  A file
+# the package out of the store, so the app then reads as removed.  A failed
+# install must not leave the package there either: deployment.txt runs it
+# through tavenor-run.cmd, which takes it out again before reporting the
+# failure (Tavenor.exe on its own leaves a package staged when no device is
+# present, and this script would read that as installed).  A file
 # in System32\drivers is no such sign: a package need not copy one there,
 # and our DifxApix64.dll deletes none.
 #

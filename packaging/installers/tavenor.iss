@@ -10,22 +10,43 @@
 ; Compile it in the unzipped release folder (iscc installers\tavenor.iss);
 ; the package is the example's, change PkgDir and Inf to yours.
 ;
+; Run it unattended as
+;   mydriver-setup.exe /VERYSILENT /SUPPRESSMSGBOXES /NORESTART /RESTARTEXITCODE=3010
+;   "{app}\unins000.exe" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART
+; Inno Setup's "Setup Command Line Parameters" page
+; (jrsoftware.org/ishelp/topic_setupcmdline.htm): a very silent setup that
+; needs a restart reboots without asking unless /NORESTART is given; error
+; messages are still shown, and wait for an answer, unless
+; /SUPPRESSMSGBOXES is given; /RESTARTEXITCODE=<code> is the exit code
+; setup returns when the system needs to be restarted.
+;
 ; What the setup reports:
 ;   Tavenor 0      setup ends 0
-;   Tavenor 1      setup ends 0 and asks for a restart (at the screen; with
-;                  /NORESTART or silently none).  Inno Setup has no exit code
-;                  for "restart needed": a deployment that must learn it runs
-;                  tavenor-run.cmd instead (3010).
+;   Tavenor 1      setup asks for a restart at the screen; unattended with
+;                  the switches above it ends 3010 and does not restart.
 ;   anything else  the driver is installed before any file is copied, so a
 ;                  failure stops setup at "Preparing to Install" with nothing
-;                  installed: exit code 7.  A package that was staged is
-;                  taken out of the store again first.
+;                  installed: exit code 7.  A package that was staged (or
+;                  installed on a device before the failure) is taken out
+;                  of the store again first.
 ;   Uninstall: 0 and 1 remove the files (1 asks for a restart); any other
 ;   code stops the uninstaller before it deletes a file, so Tavenor.exe and
 ;   the INF stay for a retry.
+;
+; Every removal passes /f: DriverPackageUninstall keeps a package that a
+; device in the device tree still uses unless DRIVER_PACKAGE_FORCE is set,
+; and the product must go away with its device plugged in (the device
+; moves to its next-best driver or none).
+;
+; A newer version over an installed one removes the older package first,
+; in PrepareToInstall, with the Tavenor and INF still in {app}\driver (the
+; newer files would overwrite that INF, after which the older package could
+; not be named any more); if that fails, setup stops with 7 and the older
+; version stays as it was.
 
 #define PkgDir "examples\pkg"
 #define Inf "example.inf"
+#define Cat "example.cat"
 
 [Setup]
 AppName=My driver
@@ -49,8 +70,9 @@ Source: "{#PkgDir}\*";             DestDir: "{app}\driver\pkg"; Flags: recursesu
 Source: "Tavenor.exe";             DestDir: "{tmp}"; Flags: dontcopy
 Source: "DifxApix64.dll";          DestDir: "{tmp}"; Flags: dontcopy
 Source: "{#PkgDir}\{#Inf}";        DestDir: "{tmp}"; Flags: dontcopy
+Source: "{#PkgDir}\{#Cat}";        DestDir: "{tmp}"; Flags: dontcopy
 ; List every other file of your package here with Flags: dontcopy too
-; (.sys, .cat, ...): ExtractTemporaryFile takes one name at a time.
+; (.sys, ...): ExtractTemporaryFile takes one name at a time.
 
 [Code]
 var
@@ -68,21 +90,37 @@ end;
 function PrepareToInstall(var NeedsRestart: Boolean): String;
 var
   Code: Integer;
-  Inf: String;
+  Inf, OldInf: String;
 begin
   Result := '';
   ExtractTemporaryFile('Tavenor.exe');
   ExtractTemporaryFile('DifxApix64.dll');
   ExtractTemporaryFile('{#Inf}');
+  ExtractTemporaryFile('{#Cat}');
   Inf := ExpandConstant('{tmp}\{#Inf}');
+  // An installed earlier version: its own Tavenor and INF take its package
+  // out of the store before this version's files replace them.
+  OldInf := ExpandConstant('{app}\driver\pkg\{#Inf}');
+  if FileExists(ExpandConstant('{app}\driver\Tavenor.exe')) and FileExists(OldInf) then
+  begin
+    Code := RunTavenor(ExpandConstant('{app}\driver'), '/u "' + OldInf + '" /s /f');
+    if Code = 1 then
+      DriverNeedsRestart := True
+    else if Code <> 0 then
+    begin
+      Result := 'The installed driver could not be removed (code ' + IntToStr(Code) + ').';
+      Exit;
+    end;
+  end;
   Code := RunTavenor(ExpandConstant('{tmp}'), '/i "' + Inf + '" /s');
   case Code of
     0: ;
     1: DriverNeedsRestart := True;
   else
     begin
-      // A package that was staged before the failure leaves the store again.
-      RunTavenor(ExpandConstant('{tmp}'), '/u "' + Inf + '" /s');
+      // A package that was staged, or installed on a device, before the
+      // failure leaves the store again.
+      RunTavenor(ExpandConstant('{tmp}'), '/u "' + Inf + '" /s /f');
       Result := 'The driver could not be installed (code ' + IntToStr(Code) + ').';
     end;
   end;
@@ -101,7 +139,7 @@ var
 begin
   if CurUninstallStep <> usUninstall then
     Exit;
-  Code := RunTavenor(ExpandConstant('{app}\driver'), '/u "' + ExpandConstant('{app}\driver\pkg\{#Inf}') + '" /s');
+  Code := RunTavenor(ExpandConstant('{app}\driver'), '/u "' + ExpandConstant('{app}\driver\pkg\{#Inf}') + '" /s /f');
   if Code = 1 then
     RemovalNeedsRestart := True
   else if Code <> 0 then

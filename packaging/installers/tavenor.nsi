@@ -20,11 +20,27 @@
 ;         failed uninstall deletes nothing, so it can be run again.
 ; Every message box has a silent-mode answer (/SD), so /S never stops on one.
 ;
+; Every removal passes /f.  Tavenor's /u asks the library to take the package
+; out of the store, and DriverPackageUninstall keeps a package that a device
+; in the device tree still uses unless DRIVER_PACKAGE_FORCE is set (/f): a
+; product must go away with its device plugged in, the device then moves to
+; its next-best driver or none.
+;
+; A newer version run over an older one first removes the older package,
+; with the older Tavenor and the older INF still in the install folder
+; (their paths are in the uninstall entry), and only then copies its own
+; files: an INF overwritten first could never remove the package it named.
+; If the older package cannot be removed, nothing is changed (exit 2).  If
+; the newer install then fails, nothing of either version is left.
+;
 ; Run the uninstaller from a deployment system as
 ;   "<install folder>\uninstall.exe" /S _?=<install folder>
 ; "_?=" keeps it from copying itself to %TEMP% and returning at once, so the
-; caller waits for it and gets its exit code; the uninstaller itself stays
-; in the install folder then.
+; caller waits for it and gets its exit code (NSIS manual, 3.2.2 "Uninstaller
+; Specific Options").  The uninstaller then runs from the install folder,
+; and Windows does not delete the file of a running program: a hidden
+; cmd.exe it starts last deletes uninstall.exe and the folder a few seconds
+; after it has ended.
 Unicode true
 Target amd64-unicode
 !include LogicLib.nsh
@@ -49,6 +65,8 @@ Target amd64-unicode
 Name "My driver"
 OutFile "${OUT}"
 InstallDir "$PROGRAMFILES64\My driver"
+; A newer version goes where the installed one is.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 ; Tavenor needs administrator rights and does not ask for them itself.
 RequestExecutionLevel admin
 ShowInstDetails show
@@ -65,6 +83,24 @@ Function un.onInit
 FunctionEnd
 
 Section "Driver"
+  ; An installed earlier version: its package leaves the store first, by
+  ; its own Tavenor and INF, before this version's files replace them.
+  ReadRegStr $2 HKLM "${UNINSTALL_KEY}" "DriverInf"
+  ${If} $2 == ""
+    StrCpy $2 "$INSTDIR\driver\pkg\${INF}"
+  ${EndIf}
+  ${If} ${FileExists} "$INSTDIR\driver\Tavenor.exe"
+  ${AndIf} ${FileExists} "$2"
+    ExecWait '"$INSTDIR\driver\Tavenor.exe" /u "$2" /s /f' $0
+    ${If} $0 == 1
+      SetRebootFlag true
+    ${ElseIf} $0 != 0
+      MessageBox MB_ICONSTOP "The installed driver could not be removed (code $0); nothing was changed." /SD IDOK
+      SetErrorLevel ${FAILED}
+      Abort
+    ${EndIf}
+    RMDir /r "$INSTDIR\driver\pkg"
+  ${EndIf}
   SetOutPath "$INSTDIR\driver"
   File "${TAVENOR_DIR}\Tavenor.exe"
   File "${TAVENOR_DIR}\DifxApix64.dll"
@@ -75,21 +111,38 @@ Section "Driver"
     SetRebootFlag true
   ${ElseIf} $0 != 0
     ; 2 can leave the package staged (no device present, a failed
-    ; install after staging): take it out of the store again.  Other
-    ; codes, a crash among them, take the same way out.
-    ExecWait '"$INSTDIR\driver\Tavenor.exe" /u "$INSTDIR\driver\pkg\${INF}" /s' $1
+    ; install after staging) or installed on a device (a failure after
+    ; that): take it out of the store again, with /f for the second.
+    ; Other codes, a crash among them, take the same way out.
+    ExecWait '"$INSTDIR\driver\Tavenor.exe" /u "$INSTDIR\driver\pkg\${INF}" /s /f' $1
     SetOutPath "$TEMP"
-    RMDir /r "$INSTDIR\driver"
-    RMDir "$INSTDIR"
+    ${If} $1 == 0
+    ${OrIf} $1 == 1
+      ; Nothing of this version, or of one it replaced, is left.
+      RMDir /r "$INSTDIR\driver"
+      Delete "$INSTDIR\uninstall.exe"
+      DeleteRegKey HKLM "${UNINSTALL_KEY}"
+      RMDir "$INSTDIR"
+    ${Else}
+      ; The package stays in the store: keep Tavenor, the INF and an
+      ; uninstaller, so that it can still be removed.
+      Call write_uninstall_entry
+    ${EndIf}
     MessageBox MB_ICONSTOP "The driver could not be installed (code $0)." /SD IDOK
     SetErrorLevel ${FAILED}
     Abort
   ${EndIf}
+  Call write_uninstall_entry
+SectionEnd
+
+Function write_uninstall_entry
   WriteUninstaller "$INSTDIR\uninstall.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "My driver"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DriverInf" "$INSTDIR\driver\pkg\${INF}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
-SectionEnd
+FunctionEnd
 
 ; A restart Tavenor asked for reaches the caller as 3010 (what deployment
 ; systems read as "reboot required"), and someone at the screen is asked.
@@ -108,7 +161,7 @@ Function .onInstSuccess
 FunctionEnd
 
 Section "Uninstall"
-  ExecWait '"$INSTDIR\driver\Tavenor.exe" /u "$INSTDIR\driver\pkg\${INF}" /s' $0
+  ExecWait '"$INSTDIR\driver\Tavenor.exe" /u "$INSTDIR\driver\pkg\${INF}" /s /f' $0
   ${If} $0 == 1
     SetRebootFlag true
   ${ElseIf} $0 != 0
@@ -120,9 +173,23 @@ Section "Uninstall"
   SetOutPath "$TEMP"
   RMDir /r "$INSTDIR\driver"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  Call un.remove_self
+SectionEnd
+
+; The uninstaller's own file, which a run with _?= cannot delete while it
+; runs (the uninstaller keeps its own file open, so it cannot be moved
+; away either): a hidden cmd.exe started last deletes it, and the then
+; empty install folder, once the uninstaller has ended, about two seconds
+; later (once more after five seconds should that be too early).  Nothing
+; waits for it, so the exit code reaches the caller at once.
+Function un.remove_self
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
-SectionEnd
+  ${If} ${FileExists} "$INSTDIR\uninstall.exe"
+    StrCpy $3 'ping -n 3 127.0.0.1 >nul & del /f /q "$INSTDIR\uninstall.exe" 2>nul & rmdir "$INSTDIR" 2>nul'
+    ExecShell "open" "$SYSDIR\cmd.exe" '/d /q /c $3 & if exist "$INSTDIR\uninstall.exe" $3' SW_HIDE
+  ${EndIf}
+FunctionEnd
 
 Function un.onUninstSuccess
   !insertmacro REBOOT_AT_END

@@ -85,4 +85,70 @@ TEST(RehearsalPlan, AFolderTheCodePageCannotNameIsABrokenPlan)
     EXPECT_EQ(first_answer(folder, "preinstall 0\n"), static_cast<uint32_t>(ERROR_INVALID_DATA));
 }
 
+// One call to the library: what it is asked and what it must answer.
+struct MachineCall {
+    char entry;         // 'i' install, 'u' uninstall, 'r' a fresh load of the library (nothing asked)
+    const char* inf;    // "a" the package, "b" the same bytes in another folder
+    uint32_t flags;
+    uint32_t result;
+};
+
+struct MachineCase {
+    const char* what;
+    const char* plan;
+    MachineCall calls[4];
+};
+
+// The rehearsed machine remembers, in the plan's folder and across loads,
+// what it installed on a device, and an uninstall nobody scripted answers as
+// our backend does.
+TEST(RehearsalPlan, RemembersWhatItInstalled)
+{
+    constexpr uint32_t in_use = 0xE000023D;  // ERROR_INF_IN_USE_BY_DEVICES
+    constexpr uint32_t force = DRIVER_PACKAGE_FORCE;
+    const MachineCase cases[] = {
+        {"a device keeps its package unless forced", "",
+         {{'i', "a", 0, 0}, {'u', "a", 0, in_use}, {'u', "a", force, 0}, {'u', "a", 0, 0}}},
+        {"the package named by another path, after a fresh load", "",
+         {{'i', "a", 0, 0}, {'r', "", 0, 0}, {'u', "b", 0, in_use}, {'u', "b", force, 0}}},
+        {"an unplugged device neither gets nor keeps it", "device absent\n",
+         {{'i', "a", 0, difx_no_such_devinst}, {'u', "a", 0, 0}, {'r', "", 0, 0}, {'r', "", 0, 0}}},
+        {"a scripted uninstall answers as scripted", "uninstall 5 0\n",
+         {{'i', "a", 0, 0}, {'u', "a", 0, 5}, {'u', "a", 0, 0}, {'u', "a", 0, 0}}},
+    };
+    int row = 0;
+    for (const MachineCase& c : cases) {
+        std::string folder = fresh_work_folder(test_name() + std::to_string(row++));
+        make_dirs(folder + "\\a");
+        make_dirs(folder + "\\b");
+        const std::string inf = "[Version]\r\nSignature = \"$Windows NT$\"\r\n";
+        write_file(folder + "\\a\\Pkg.inf", inf);
+        write_file(folder + "\\b\\pkg.INF", inf);
+        write_file(folder + "\\difx-plan.txt", c.plan);
+        std::string dll = folder + "\\DifxApix64.dll";
+        ASSERT_TRUE(CopyFileA((program_folder() + "double\\DifxApix64.dll").c_str(), dll.c_str(), FALSE));
+        HMODULE module = LoadLibraryA(dll.c_str());
+        ASSERT_NE(module, nullptr);
+        int step = 0;
+        for (const MachineCall& call : c.calls) {
+            ++step;
+            if (call.entry == 'r') {
+                FreeLibrary(module);
+                module = LoadLibraryA(dll.c_str());
+                ASSERT_NE(module, nullptr);
+                continue;
+            }
+            std::string path = folder + (call.inf[0] == 'a' ? "\\a\\Pkg.inf" : "\\b\\pkg.INF");
+            int32_t reboot = 0;
+            uint32_t got = call.entry == 'i'
+                ? reinterpret_cast<difx_install_entry>(reinterpret_cast<void*>(
+                      GetProcAddress(module, difx_install_name)))(path.c_str(), call.flags, nullptr, &reboot)
+                : reinterpret_cast<difx_uninstall_entry>(reinterpret_cast<void*>(
+                      GetProcAddress(module, difx_uninstall_name)))(path.c_str(), call.flags, nullptr, &reboot);
+            EXPECT_EQ(got, call.result) << c.what << ", call " << step;
+        }
+        FreeLibrary(module);
+    }
+}
+
 } // namespace

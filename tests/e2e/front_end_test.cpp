@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <stdio.h>
 
 #include <string>
 #include <vector>
 
 #include "app/usage.h"
 #include "e2e/stage.h"
+#include "tavenor_version.h"
 #include "support/test_files.h"
 #include "tracelib/viewer_channel.h"
 
@@ -122,15 +124,18 @@ TEST(FrontEnd, VersionIconAndManifest)
         VS_FIXEDFILEINFO* fixed = nullptr;
         UINT fixed_len = 0;
         ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &fixed_len));
-        EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u) << file[0];
-        EXPECT_EQ(fixed->dwFileVersionLS, 0x0000000Cu) << file[0];
-        EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u) << file[0];
-        EXPECT_EQ(fixed->dwProductVersionLS, 0x0000000Cu) << file[0];
+        // The project's version (CMakeLists.txt, the one place it is stated) in both forms.
+        unsigned v[4] = {};
+        ASSERT_EQ(sscanf(TAVENOR_VERSION_TEXT, "%u.%u.%u.%u", &v[0], &v[1], &v[2], &v[3]), 4);
+        EXPECT_EQ(fixed->dwFileVersionMS, (v[0] << 16) | v[1]) << file[0];
+        EXPECT_EQ(fixed->dwFileVersionLS, (v[2] << 16) | v[3]) << file[0];
+        EXPECT_EQ(fixed->dwProductVersionMS, (v[0] << 16) | v[1]) << file[0];
+        EXPECT_EQ(fixed->dwProductVersionLS, (v[2] << 16) | v[3]) << file[0];
         const char* fields[][2] = {{"ProductName", "Tavenor"},
                                    {"CompanyName", "Tavenor developers"},
                                    {"LegalCopyright", "Copyright (C) 2026 Tavenor developers"},
-                                   {"FileVersion", "1.0.0.12"},
-                                   {"ProductVersion", "1.0.0.12"},
+                                   {"FileVersion", TAVENOR_VERSION_TEXT},
+                                   {"ProductVersion", TAVENOR_VERSION_TEXT},
                                    {"OriginalFilename", file[1]}};
         for (const auto& field : fields) {
             char* value = nullptr;

@@ -103,7 +103,7 @@ while read -r code batch install remove; do
     export TAVENOR_STANDIN_EXIT=$code
     : >"$wrap/standin-calls.txt"
     check "tavenor-run.cmd, Tavenor $code" "$(run "cmd /d /c \"\"$w\\tavenor-run.cmd\" /i \"pkg\\my driver.inf\" /s\"")" "$batch"
-    calls_made=$(tr -d '\r' <"$wrap/standin-calls.txt")
+    calls_made=$(tr -d '\r' <"$wrap/standin-calls.txt" | paste -sd,)
     : >"$wrap/standin-calls.txt"
     check "MSI install line, Tavenor $code" "$(run "$msi_install")" "$install"
     if [ "$install" = 0 ]; then undo=""; else undo=" /u"; fi
@@ -119,7 +119,8 @@ done <<'EOF'
 0xC0000005 3221225477 2 3221225477
 EOF
 unset TAVENOR_STANDIN_EXIT
-check "tavenor-run.cmd passes the arguments on" "$calls_made" '/i "pkg\my driver.inf" /s'
+check "tavenor-run.cmd passes the arguments on, and takes a failed install out again" "$calls_made" \
+    '/i "pkg\my driver.inf" /s,/u "pkg\my driver.inf" /s /f'
 
 # --- The release as a setup author rehearses it ----------------------------
 # A copy of the unzipped folder with the rehearsal backend in the library's
@@ -142,7 +143,7 @@ check "NSIS /S, Tavenor 0" "$(run "$setup /S")" 0
 check "NSIS /S, Tavenor 0: calls" "$(calls)" "preinstall 0x00000002 0,install 0x00000002 0,install 0x00000003 0"
 rehearse "$target/driver" "uninstall 0+reboot"
 check "NSIS uninstall /S, Tavenor 1" "$(run "$uninstall")" 3010
-check "NSIS uninstall /S, Tavenor 1: calls" "$(calls)" "uninstall 0x00000022 0"
+check "NSIS uninstall /S, Tavenor 1: calls" "$(calls)" "uninstall 0x00000026 0"
 check_true "NSIS uninstall removes the driver folder" ! -e "$target/driver"
 
 rehearse "$target/driver" "install 0+reboot 0"
@@ -153,12 +154,16 @@ check_true "NSIS failed uninstall keeps Tavenor.exe" -f "$target/driver/Tavenor.
 check_true "NSIS failed uninstall keeps the INF" -f "$target/driver/pkg/example.inf"
 rehearse "$target/driver" ""
 check "NSIS uninstall /S run again, Tavenor 0" "$(run "$uninstall")" 0
-rm -rf "$target"
+# The uninstaller's own file goes a few seconds after it ended; then
+# nothing of the product is left.
+i=0
+while [ -e "$target" ] && [ $i -lt 300 ]; do sleep 0.1; i=$((i + 1)); done
+check_true "NSIS uninstall /S _?= leaves no uninstall.exe and no folder" ! -e "$target"
 
 rehearse "$target/driver" "install 0 5"
 check "NSIS /S, Tavenor 2" "$(run "$setup /S")" 2
 check "NSIS /S, Tavenor 2: the package leaves the store again" "$(calls)" \
-    "preinstall 0x00000002 0,install 0x00000002 0,install 0x00000003 5,uninstall 0x00000022 0"
+    "preinstall 0x00000002 0,install 0x00000002 0,install 0x00000003 5,uninstall 0x00000026 0"
 check_true "NSIS failed install leaves nothing behind" ! -e "$target"
 
 # Someone at the screen is asked to restart, says no, and the installer
@@ -175,7 +180,7 @@ run "$uninstall" >/dev/null
 rm -rf "$target"
 
 # --- Windows Installer (wixl, msiexec) --------------------------------------
-(cd "$stage" && wixl -a x64 -D PkgDir=examples/pkg -D Inf=example.inf -o mydriver.msi installers/tavenor-msi.wxs 2>/dev/null)
+(cd "$stage" && wixl -a x64 -D Version=1.0.0 -D PkgDir=examples/pkg -D Inf=example.inf -D Cat=example.cat -o mydriver.msi installers/tavenor-msi.wxs 2>/dev/null)
 # wixl writes every custom action as deferred; the recipe's rollback action
 # gets its rollback bit as its own comment says.
 msibuild "$stage/mydriver.msi" -q "UPDATE CustomAction SET Type = 3410 WHERE Action = 'RollbackDriver'"
@@ -187,7 +192,7 @@ check "msiexec /i, Tavenor 0: calls" "$(calls)" "preinstall 0x00000002 0,install
 rehearse "$target" "uninstall 5"
 result=$(run "msiexec /x $msi /qn")
 check_true "msiexec /x, Tavenor 2, fails ($result)" "$result" != 0
-check "msiexec /x, Tavenor 2: calls" "$(calls)" "uninstall 0x00000022 5"
+check "msiexec /x, Tavenor 2: calls" "$(calls)" "uninstall 0x00000026 5"
 check_true "MSI failed uninstall keeps Tavenor.exe" -f "$target/Tavenor.exe"
 check_true "MSI failed uninstall keeps the INF" -f "$target/pkg/example.inf"
 # Wine's msiexec does not restore the product's registration after a failed
@@ -204,7 +209,7 @@ rehearse "$target" "install 0 5"
 result=$(run "msiexec /i $msi /qn")
 check_true "msiexec /i, Tavenor 2, fails ($result)" "$result" != 0
 check "msiexec /i, Tavenor 2: the package leaves the store again" "$(calls)" \
-    "preinstall 0x00000002 0,install 0x00000002 0,install 0x00000003 5,uninstall 0x00000022 0"
+    "preinstall 0x00000002 0,install 0x00000002 0,install 0x00000003 5,uninstall 0x00000026 0"
 check_true "MSI failed install leaves no Tavenor.exe" ! -e "$target/Tavenor.exe"
 rm -rf "$target"
 
