@@ -14,6 +14,8 @@ namespace {
 
 // The shared debug-output buffer: the writer's process id, then its text.
 constexpr DWORD debug_buffer_size = 4096;
+// How long the intake thread gathers messages once woken by one.
+constexpr DWORD intake_batch_ms = 10;
 
 // A message as a reader took it off a shared buffer, or the end of a
 // watched process, on its way to the intake thread.
@@ -248,8 +250,15 @@ DWORD WINAPI run_intake(void*)
             continue;
         }
         DWORD timeout = wait == UINT64_MAX ? INFINITE : static_cast<DWORD>(std::min<ULONGLONG>(wait, 60000));
-        if (WaitForMultipleObjects(2, waits, FALSE, timeout) == WAIT_OBJECT_0 + 1)
+        DWORD woken = WaitForMultipleObjects(2, waits, FALSE, timeout);
+        if (woken == WAIT_OBJECT_0 + 1)
             break;
+        // Woken by a message: the ones right behind it are taken with it,
+        // so that a burst wakes this thread (and the window's) once per
+        // batch rather than once per message, leaving the processor to the
+        // writers and the readers.
+        if (woken == WAIT_OBJECT_0)
+            Sleep(intake_batch_ms);
     }
     for (Writer& writer : writers.known)
         forget(writer);
