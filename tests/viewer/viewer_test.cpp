@@ -95,6 +95,8 @@ public:
     // keep_notes: the viewer's own first lines stay in the list.
     explicit RunningViewer(const std::string& log, const std::string& more = "", bool keep_notes = false) : log_(log)
     {
+        // Asked before the viewer starts, which takes the channel itself.
+        const bool taken = debugger_output_taken();
         process_ = start("\"" + program_folder() + "Corvane.exe\" /log \"" + log + "\" " + more);
         if (process_.hProcess == nullptr)
             return;
@@ -110,7 +112,7 @@ public:
             else if (WaitForSingleObject(process_.hProcess, 20) == WAIT_OBJECT_0)
                 break;  // it ended (handed over to another viewer): no window will come
         }
-        if (window_ != nullptr && !keep_notes && debugger_output_taken())
+        if (window_ != nullptr && !keep_notes && taken)
             clear_own_note();
     }
     ~RunningViewer() { stop(); }
@@ -692,6 +694,8 @@ TEST(Viewer, OpensTavenorsTraceFileWithItsRuns)
                                   "2026-12-08 18:21:00.002\t4343\t/u y.inf /d\r\n"
                                   "2026-12-08 18:21:01.000\t4343\tCall DriverPackageUninstall failed\r\n"
                                   "2026-12-08 18:21:01.010\t4343\tExit code 2 (the operation failed)\r\n"));
+    // Asked before the viewer starts, which takes the channel itself.
+    const bool taken = debugger_output_taken();
     std::string command = "\"" + program_folder() + "Corvane.exe\" \"" + trace + "\"";
     std::vector<char> writable(command.begin(), command.end());
     writable.push_back('\0');
@@ -712,7 +716,7 @@ TEST(Viewer, OpensTavenorsTraceFileWithItsRuns)
     ASSERT_NE(list, nullptr);
     // Beside a debugger-output monitor the developer has open, a line that
     // says so follows the file's.
-    const LRESULT rows = debugger_output_taken() ? 11 : 10;
+    const LRESULT rows = taken ? 11 : 10;
     ASSERT_EQ(rows_once(list, rows), rows);
     EXPECT_EQ(cell_text(process.hProcess, list, 0, 2), L"Tavenor run: /i x.inf /d  |  Exit code 0 (success)");
     EXPECT_EQ(cell_text(process.hProcess, list, 2, 0), L"18:20:17.125");
