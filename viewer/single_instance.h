@@ -1,5 +1,7 @@
-// One viewer runs at a time, so no window takes lines away from another: a
-// second start hands its /log file to the first and ends.
+// One viewer runs at a time on a desktop, so no window takes lines away
+// from another (Tavenor finds the viewer by its title, which it sees on its
+// own desktop only): a second start hands its /log file to the first and
+// ends.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +12,9 @@
 // file to open ('CRVO').
 constexpr ULONG_PTR log_file_tag = 0x4352564C;
 constexpr ULONG_PTR open_file_tag = 0x4352564F;
+
+// The name of the claim the first viewer of this desktop holds.
+std::string single_instance_name();
 
 // A viewer already running gets the log file (and the file to open) and is
 // brought to the front;

@@ -29,8 +29,11 @@ constexpr UINT open_message = WM_APP + 4;
 constexpr UINT filter_delay_ms = 200;
 constexpr UINT_PTR filter_timer = 2;
 // The list catches up with the store at most this often: a burst of lines
-// costs one redraw per interval, not one per line.
-constexpr UINT refresh_interval_ms = 50;
+// costs one redraw per interval, not one per line.  Redrawing takes the
+// window's thread from the senders that wait on it (at 50 ms, a burst ran
+// at half the rate of a window that keeps nothing), so a quarter of a
+// second: still within half a second of a line's arrival.
+constexpr UINT refresh_interval_ms = 250;
 constexpr UINT_PTR refresh_timer = 3;
 // A window message's row waits this long for its debugger-output copy
 // (which names the process) before it is shown without it; the copy
@@ -39,6 +42,11 @@ constexpr UINT_PTR refresh_timer = 3;
 // again.
 constexpr DWORD copy_wait_ms = 250;
 constexpr UINT_PTR settle_timer = 4;
+// Window messages are brought in this long after the first of a batch: a
+// sender waits while its message is handled, and a thread that lists each
+// line between two messages makes every sender wait for the list.
+constexpr UINT drain_delay_ms = 20;
+constexpr UINT_PTR drain_timer = 5;
 // A file opened for reading is taken up to this size.
 constexpr DWORD open_bytes_max = 256u * 1024 * 1024;
 

@@ -15,6 +15,7 @@
 #include "e2e/drive.h"
 #include "support/test_files.h"
 #include "tracelib/viewer_channel.h"
+#include "viewer/single_instance.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ TEST(Handover, TheLogGoesOnlyToAViewerThatCanBeTrustedWithIt)
         ASSERT_NE(impostor.hProcess, nullptr);
         HANDLE claim = nullptr;
         for (int i = 0; i < 500 && claim == nullptr; ++i) {
-            claim = OpenMutexA(SYNCHRONIZE, FALSE, "Local\\CorvaneViewer");
+            claim = OpenMutexA(SYNCHRONIZE, FALSE, single_instance_name().c_str());
             if (claim == nullptr || (c.handed && FindWindowA("CorvaneViewer", trace_viewer_title) == nullptr)) {
                 if (claim != nullptr)
                     CloseHandle(claim);

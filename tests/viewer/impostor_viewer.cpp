@@ -40,7 +40,7 @@ int main(int argc, char** argv)
     if (argc != 3)
         return 64;
     g_record = argv[2];
-    HANDLE claim = CreateMutexA(nullptr, FALSE, "Local\\CorvaneViewer");
+    HANDLE claim = CreateMutexA(nullptr, FALSE, single_instance_name().c_str());
     if (claim == nullptr)
         return 1;
     if (strcmp(argv[1], "window") == 0) {
