@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "base/exit_codes.h"
@@ -13,18 +15,20 @@ namespace {
 // The shared debug-output buffer: the writer's process id, then its text.
 constexpr DWORD debug_buffer_size = 4096;
 
-// A process seen through the debugger output: watched until it ends, when
-// a line with its exit code follows its lines.
-struct Watched {
-    DWORD id;
-    std::string name;
-    HANDLE process;
-    HANDLE wait;
+// A message as a reader took it off a shared buffer, or the end of a
+// watched process, on its way to the intake thread.
+struct Taken {
+    DWORD process;
+    ULONGLONG at;     // GetTickCount64
+    ULONGLONG stamp;  // the wall time, UTC, in FILETIME units
+    bool ended;       // the process ended: no text
+    HANDLE handle;    // the process, opened by the reader for a process new to it
+    std::string text;
 };
 
 // One debugger-output channel: the shared buffer under the names with this
 // prefix ("" for this session, "Global\\" for the machine, which takes an
-// elevated viewer), read by a thread of its own until the viewer ends.
+// elevated viewer), read by a thread of its own while capture is on.
 struct Channel {
     const char* prefix;
     HANDLE buffer_ready;
@@ -38,93 +42,225 @@ struct Channel {
 struct Capture {
     HWND window = nullptr;
     UINT message = 0;
-    HANDLE stop = nullptr;
+    HANDLE stop = nullptr;          // the viewer ends
+    HANDLE reading_stop = nullptr;  // capture is turned off
+    bool on = false;
     Channel channels[2] = {{"", nullptr, nullptr, nullptr, nullptr, false, nullptr},
                            {"Global\\", nullptr, nullptr, nullptr, nullptr, false, nullptr}};
-    // From the capture threads and the thread pool: queued under the lock,
-    // taken by the window's thread.
+    // From the readers and the thread pool to the intake thread.
+    CRITICAL_SECTION taken_lock;
+    std::vector<Taken> taken;
+    HANDLE wake = nullptr;         // the intake thread is to look at taken
+    volatile LONG intake_idle = 0;  // it waits for wake
+    HANDLE intake = nullptr;
+    // From the intake thread to the window's thread.
     CRITICAL_SECTION lock;
     std::vector<Line> captured;
     volatile LONG posted = 0;
-    std::vector<Watched> watched;
-    Joiner joiner;  // pieces of lines, per process
 };
 
 Capture g_capture;
 
-// From any thread: a line for the window's thread to bring in.
-void queue_captured(Line line)
+// From any thread: lines for the window's thread to bring in.
+void queue_captured(std::vector<Line> lines)
 {
+    if (lines.empty())
+        return;
     EnterCriticalSection(&g_capture.lock);
-    g_capture.captured.push_back(std::move(line));
+    if (g_capture.captured.empty())
+        g_capture.captured.swap(lines);
+    else
+        g_capture.captured.insert(g_capture.captured.end(), std::make_move_iterator(lines.begin()),
+                                  std::make_move_iterator(lines.end()));
     LeaveCriticalSection(&g_capture.lock);
     if (InterlockedExchange(&g_capture.posted, 1) == 0)
         PostMessageA(g_capture.window, g_capture.message, 0, 0);
 }
 
-// Thread pool: a watched process ended; the last line it left without a
-// line feed comes before its end.
-VOID CALLBACK process_ended(void* parameter, BOOLEAN)
+// From a reader or the thread pool: the intake thread is woken only when
+// it waits, so a burst costs the reader no more than the copy.
+void hand_to_intake(Taken taken)
 {
-    DWORD id = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(parameter));
-    Line line;
-    GetLocalTime(&line.time);
-    DWORD code = 0;
-    EnterCriticalSection(&g_capture.lock);
-    Line rest = line;
-    rest.text = as_utf8(join_rest(g_capture.joiner, id));
-    for (const Watched& watched : g_capture.watched) {
-        if (watched.id == id) {
-            GetExitCodeProcess(watched.process, &code);
-            line.source = std::to_string(id) + " " + watched.name;
-            const char* meaning = lstrcmpiA(watched.name.c_str(), "Tavenor.exe") == 0 ? exit_code_meaning(code) : nullptr;
-            char text[160];
-            snprintf(text, sizeof text, "ended with exit code %lu%s%s", static_cast<unsigned long>(code),
-                     meaning ? ": " : "", meaning ? meaning : "");
-            line.text = text;
-            line.failure = meaning != nullptr && code >= 2;
-        }
-    }
-    LeaveCriticalSection(&g_capture.lock);
-    rest.source = line.source;
-    if (!rest.text.empty())
-        queue_captured(std::move(rest));
-    if (!line.text.empty())
-        queue_captured(std::move(line));
+    EnterCriticalSection(&g_capture.taken_lock);
+    g_capture.taken.push_back(std::move(taken));
+    LeaveCriticalSection(&g_capture.taken_lock);
+    if (InterlockedExchange(&g_capture.intake_idle, 0) != 0)
+        SetEvent(g_capture.wake);
 }
 
-// The name of a process writing debugger output, watched from its first
-// line on so that its end is shown.
-std::string writer_name(DWORD id)
+ULONGLONG wall_time()
 {
-    EnterCriticalSection(&g_capture.lock);
-    for (const Watched& watched : g_capture.watched) {
-        if (watched.id == id) {
-            std::string name = watched.name;
-            LeaveCriticalSection(&g_capture.lock);
-            return name;
-        }
-    }
-    LeaveCriticalSection(&g_capture.lock);
-    Watched watched = {id, "?", nullptr, nullptr};
-    watched.process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-    if (watched.process != nullptr) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return static_cast<ULONGLONG>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+}
+
+SYSTEMTIME local_time(ULONGLONG stamp)
+{
+    FILETIME utc = {static_cast<DWORD>(stamp), static_cast<DWORD>(stamp >> 32)};
+    FILETIME local;
+    SYSTEMTIME time;
+    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &time))
+        GetLocalTime(&time);
+    return time;
+}
+
+// Thread pool: a watched process ended.
+VOID CALLBACK process_ended(void* parameter, BOOLEAN)
+{
+    Taken ended = {static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(parameter)), GetTickCount64(), wall_time(), true,
+                   nullptr, std::string()};
+    hand_to_intake(std::move(ended));
+}
+
+// A process writing debugger output, named and watched from its first
+// message on so that its end is shown.  handle: the process as the reader
+// opened it, or nullptr.
+Writer* watch(Writers& writers, DWORD id, HANDLE handle)
+{
+    if (handle == nullptr)
+        handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    std::string name = "?";
+    HANDLE wait = nullptr;
+    if (handle != nullptr) {
         char path[MAX_PATH];
-        DWORD len = sizeof path;
-        if (QueryFullProcessImageNameA(watched.process, 0, path, &len)) {
-            std::string full(path, len);
-            watched.name = full.substr(full.find_last_of('\\') + 1);
+        DWORD length = sizeof path;
+        if (QueryFullProcessImageNameA(handle, 0, path, &length) && length < sizeof path) {
+            std::string full(path, length);
+            name = full.substr(full.find_last_of('\\') + 1);
         }
+        if (!RegisterWaitForSingleObject(&wait, handle, process_ended,
+                                         reinterpret_cast<void*>(static_cast<ULONG_PTR>(id)), INFINITE,
+                                         WT_EXECUTEONLYONCE))
+            wait = nullptr;
     }
-    EnterCriticalSection(&g_capture.lock);
-    if (watched.process != nullptr &&
-        !RegisterWaitForSingleObject(&watched.wait, watched.process, process_ended,
-                                     reinterpret_cast<void*>(static_cast<ULONG_PTR>(id)), INFINITE,
-                                     WT_EXECUTEONLYONCE))
-        watched.wait = nullptr;
-    g_capture.watched.push_back(watched);
-    LeaveCriticalSection(&g_capture.lock);
-    return watched.name;
+    return add_writer(writers, id, name, handle, wait);
+}
+
+void forget(Writer& writer)
+{
+    if (writer.wait != nullptr)
+        UnregisterWaitEx(static_cast<HANDLE>(writer.wait), INVALID_HANDLE_VALUE);
+    if (writer.handle != nullptr)
+        CloseHandle(static_cast<HANDLE>(writer.handle));
+}
+
+std::string source_of(DWORD id, const std::string& name)
+{
+    return std::to_string(id) + " " + name;
+}
+
+Line line_of(const JoinedRow& row, const std::string& source)
+{
+    Line line;
+    line.time = local_time(row.stamp);
+    line.source = source;
+    line.text = as_utf8(row.text);
+    return line;
+}
+
+// A watched process's end: the text it left without a line feed, then a
+// line with its exit code; its entry goes, for a new process may get its id.
+void finish(Joiner& joiner, Writers& writers, DWORD id, std::vector<Line>* lines)
+{
+    Writer writer = end_writer(writers, id);
+    std::string source = source_of(id, writer.name.empty() ? "?" : writer.name);
+    std::string rest = join_rest(joiner, id);
+    if (!rest.empty())
+        lines->push_back(line_of(JoinedRow{id, wall_time(), rest}, source));
+    DWORD code = 0;
+    if (writer.handle != nullptr && GetExitCodeProcess(static_cast<HANDLE>(writer.handle), &code)) {
+        const char* meaning = lstrcmpiA(writer.name.c_str(), "Tavenor.exe") == 0 ? exit_code_meaning(code) : nullptr;
+        char text[160];
+        snprintf(text, sizeof text, "ended with exit code %lu%s%s", static_cast<unsigned long>(code),
+                 meaning ? ": " : "", meaning ? meaning : "");
+        Line line;
+        GetLocalTime(&line.time);
+        line.source = source;
+        line.text = text;
+        line.failure = meaning != nullptr && code >= 2;
+        lines->push_back(std::move(line));
+    }
+    forget(writer);
+}
+
+// The intake thread: joins pieces into rows, names the writers and tells
+// their ends, off the readers' path.  Rows held for more pieces are let go
+// once the writer has been quiet for piece_quiet_ms.
+DWORD WINAPI run_intake(void*)
+{
+    Joiner joiner;
+    Writers writers;
+    // Ends are told piece_quiet_ms after they are seen: a message the
+    // process wrote just before it ended may still be on its way.
+    std::vector<std::pair<DWORD, ULONGLONG>> endings;
+    HANDLE waits[2] = {g_capture.wake, g_capture.stop};
+    for (;;) {
+        std::vector<Taken> batch;
+        EnterCriticalSection(&g_capture.taken_lock);
+        batch.swap(g_capture.taken);
+        LeaveCriticalSection(&g_capture.taken_lock);
+        std::vector<Line> lines;
+        for (Taken& taken : batch) {
+            if (taken.ended) {
+                endings.emplace_back(taken.process, taken.at + piece_quiet_ms);
+                continue;
+            }
+            Writer* writer = writer_of(writers, taken.process);
+            if (writer != nullptr && writer->handle == nullptr) {
+                // Not opened before: tried again, as it may be another process by now.
+                Writer unopened = end_writer(writers, taken.process);
+                forget(unopened);
+                writer = nullptr;
+            }
+            if (writer == nullptr)
+                writer = watch(writers, taken.process, taken.handle);
+            else if (taken.handle != nullptr)
+                CloseHandle(taken.handle);
+            std::string source = source_of(taken.process, writer->name);
+            for (const JoinedRow& row : join_piece(joiner, taken.process, taken.at, taken.stamp, taken.text))
+                lines.push_back(line_of(row, source));
+        }
+        ULONGLONG now = GetTickCount64();
+        for (const JoinedRow& row : join_due(joiner, now)) {
+            const Writer* writer = writer_of(writers, row.process);
+            lines.push_back(line_of(row, source_of(row.process, writer != nullptr ? writer->name : "?")));
+        }
+        ULONGLONG wait = join_wait_ms(joiner, now);
+        for (size_t i = 0; i < endings.size();) {
+            if (endings[i].second <= now) {
+                finish(joiner, writers, endings[i].first, &lines);
+                endings.erase(endings.begin() + static_cast<std::ptrdiff_t>(i));
+            } else {
+                wait = std::min<ULONGLONG>(wait, endings[i].second - now);
+                ++i;
+            }
+        }
+        queue_captured(std::move(lines));
+        // Told to wait, then a last look: a message handed over meanwhile
+        // has either seen the flag (and set wake) or is in the queue.
+        InterlockedExchange(&g_capture.intake_idle, 1);
+        EnterCriticalSection(&g_capture.taken_lock);
+        bool more = !g_capture.taken.empty();
+        LeaveCriticalSection(&g_capture.taken_lock);
+        if (more) {
+            InterlockedExchange(&g_capture.intake_idle, 0);
+            continue;
+        }
+        DWORD timeout = wait == UINT64_MAX ? INFINITE : static_cast<DWORD>(std::min<ULONGLONG>(wait, 60000));
+        if (WaitForMultipleObjects(2, waits, FALSE, timeout) == WAIT_OBJECT_0 + 1)
+            break;
+    }
+    for (Writer& writer : writers.known)
+        forget(writer);
+    EnterCriticalSection(&g_capture.taken_lock);
+    for (const Taken& taken : g_capture.taken) {
+        if (taken.handle != nullptr)
+            CloseHandle(taken.handle);
+    }
+    g_capture.taken.clear();
+    LeaveCriticalSection(&g_capture.taken_lock);
+    return 0;
 }
 
 void open_channel(Channel* channel)
@@ -140,6 +276,11 @@ void open_channel(Channel* channel)
                         : nullptr;
 }
 
+bool readable(const Channel& channel)
+{
+    return !channel.taken && channel.data_ready != nullptr && channel.view != nullptr;
+}
+
 void close_channel(Channel* channel)
 {
     if (channel->view != nullptr)
@@ -148,40 +289,70 @@ void close_channel(Channel* channel)
         if (handle != nullptr)
             CloseHandle(handle);
     }
+    *channel = Channel{channel->prefix, nullptr, nullptr, nullptr, nullptr, false, nullptr};
 }
 
-// Ends when the viewer does, or at once when the channel cannot be had.
-DWORD WINAPI capture_debug_output(void* parameter)
+// A reader: copies each message off the shared buffer and frees it at
+// once; all else is the intake thread's.  Ends when capture is turned off
+// or the viewer ends.
+DWORD WINAPI read_channel(void* parameter)
 {
     const Channel& channel = *static_cast<const Channel*>(parameter);
-    if (!channel.taken && channel.data_ready != nullptr && channel.view != nullptr) {
-        HANDLE waits[2] = {channel.data_ready, g_capture.stop};
-        for (;;) {
-            SetEvent(channel.buffer_ready);
-            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
-                break;
-            DWORD id = 0;
-            memcpy(&id, channel.view, sizeof id);
-            const char* text = channel.view + sizeof id;
-            std::string piece(text, strnlen(text, debug_buffer_size - sizeof id));
-            EnterCriticalSection(&g_capture.lock);
-            std::vector<std::string> rows = join_piece(g_capture.joiner, id, piece);
-            LeaveCriticalSection(&g_capture.lock);
-            if (rows.empty())
-                continue;
-            Line line;
-            GetLocalTime(&line.time);
-            line.source = std::to_string(id) + " " + writer_name(id);
-            for (const std::string& row : rows) {
-                line.text = as_utf8(row);
-                queue_captured(line);
-            }
+    HANDLE waits[3] = {channel.data_ready, g_capture.reading_stop, g_capture.stop};
+    DWORD last = 0;
+    SetEvent(channel.buffer_ready);
+    for (;;) {
+        if (WaitForMultipleObjects(3, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
+            break;
+        Taken taken = {0, GetTickCount64(), wall_time(), false, nullptr, std::string()};
+        memcpy(&taken.process, channel.view, sizeof taken.process);
+        const char* text = channel.view + sizeof taken.process;
+        taken.text.assign(text, strnlen(text, debug_buffer_size - sizeof taken.process));
+        // A process new to this reader is opened while it still waits in
+        // OutputDebugString: one that ends at once is still named.
+        if (taken.process != last) {
+            taken.handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, taken.process);
+            last = taken.process;
         }
-    } else if (channel.taken && channel.prefix[0] == '\0') {
-        queue_captured(own_line("another debugger-output monitor is running: debugger output goes to it, not here",
-                                false));
+        SetEvent(channel.buffer_ready);
+        hand_to_intake(std::move(taken));
     }
     return 0;
+}
+
+// Opens the channels and starts their readers; whether any reads.
+bool start_reading()
+{
+    bool reading = false;
+    for (Channel& channel : g_capture.channels) {
+        if (channel.mapping == nullptr && channel.buffer_ready == nullptr)
+            open_channel(&channel);
+        if (readable(channel))
+            channel.thread = CreateThread(nullptr, 0, read_channel, &channel, 0, nullptr);
+        reading = reading || channel.thread != nullptr;
+    }
+    if (g_capture.channels[0].taken) {
+        std::vector<Line> note;
+        note.push_back(own_line("another debugger-output monitor is running: debugger output goes to it, not here",
+                                false));
+        queue_captured(std::move(note));
+    }
+    return reading;
+}
+
+// Ends the readers and closes the channels, so that another monitor can
+// make them afresh.
+void stop_reading()
+{
+    SetEvent(g_capture.reading_stop);
+    for (Channel& channel : g_capture.channels) {
+        if (channel.thread != nullptr) {
+            WaitForSingleObject(channel.thread, 5000);
+            CloseHandle(channel.thread);
+        }
+        close_channel(&channel);
+    }
+    ResetEvent(g_capture.reading_stop);
 }
 
 } // namespace
@@ -213,7 +384,10 @@ std::string as_utf8(const std::string& text)
 void capture_open()
 {
     InitializeCriticalSection(&g_capture.lock);
+    InitializeCriticalSection(&g_capture.taken_lock);
     g_capture.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_capture.reading_stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_capture.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     for (Channel& channel : g_capture.channels)
         open_channel(&channel);
 }
@@ -222,8 +396,27 @@ void capture_start(HWND window, UINT message)
 {
     g_capture.window = window;
     g_capture.message = message;
-    for (Channel& channel : g_capture.channels)
-        channel.thread = CreateThread(nullptr, 0, capture_debug_output, &channel, 0, nullptr);
+    g_capture.intake = CreateThread(nullptr, 0, run_intake, nullptr, 0, nullptr);
+    g_capture.on = start_reading();
+}
+
+bool capture_set_on(bool on)
+{
+    if (on && !g_capture.on) {
+        g_capture.on = start_reading();
+        // A channel another monitor holds is let go again at once.
+        if (!g_capture.on)
+            stop_reading();
+    } else if (!on && g_capture.on) {
+        stop_reading();
+        g_capture.on = false;
+    }
+    return g_capture.on;
+}
+
+bool capture_is_on()
+{
+    return g_capture.on;
 }
 
 std::vector<Line> capture_take()
@@ -239,18 +432,13 @@ std::vector<Line> capture_take()
 void capture_stop()
 {
     SetEvent(g_capture.stop);
-    for (Channel& channel : g_capture.channels) {
-        if (channel.thread != nullptr) {
-            WaitForSingleObject(channel.thread, 5000);
-            CloseHandle(channel.thread);
-        }
-        close_channel(&channel);
+    stop_reading();
+    if (g_capture.intake != nullptr) {
+        WaitForSingleObject(g_capture.intake, 5000);
+        CloseHandle(g_capture.intake);
     }
-    for (const Watched& watched : g_capture.watched) {
-        if (watched.wait != nullptr)
-            UnregisterWaitEx(watched.wait, INVALID_HANDLE_VALUE);
-        if (watched.process != nullptr)
-            CloseHandle(watched.process);
+    for (HANDLE handle : {g_capture.stop, g_capture.reading_stop, g_capture.wake}) {
+        if (handle != nullptr)
+            CloseHandle(handle);
     }
-    CloseHandle(g_capture.stop);
 }

@@ -1,6 +1,9 @@
 // The debugger-output channels and the ends of the processes that write to
-// them.  Threads of their own read the shared buffers; what they read is
-// queued for the window's thread, which hears of it by a posted message.
+// them.  A writer waits in OutputDebugString until the reader has taken its
+// message, so a thread per channel only copies each message into a queue
+// and frees the buffer at once; a thread of intake joins the pieces into
+// rows, names and watches the writers and queues the rows for the window's
+// thread, which hears of them by a posted message.
 #pragma once
 
 #include <windows.h>
@@ -19,6 +22,14 @@ void capture_start(HWND window, UINT message);
 std::vector<Line> capture_take();
 // Ends the reading threads and the watches on processes.
 void capture_stop();
+
+// Debugger-output capture on or off, from the window's thread.  Off
+// closes the shared buffer and its events, so another monitor can take
+// the debugger output; on opens them again (a line in the list says so
+// when another monitor holds them).  Returns whether capture is on now.
+bool capture_set_on(bool on);
+// Whether debugger output is being read now.
+bool capture_is_on();
 
 // Received text as UTF-8: text that is not UTF-8 was written in the
 // writer's ANSI code page (a program built without a UTF-8 manifest), taken

@@ -177,9 +177,11 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         if (data->cbData > 0 && data->lpData != nullptr)
             line.text = as_utf8(capped_text(static_cast<const char*>(data->lpData), data->cbData));
         g_viewer.pending.push_back(std::move(line));
+        // Brought in by the batch a moment later: during a burst the
+        // thread answers the senders rather than the list and the log.
         if (!g_viewer.drain_posted) {
             g_viewer.drain_posted = true;
-            PostMessageA(window, drain_message, 0, 0);
+            SetTimer(window, drain_timer, drain_delay_ms, nullptr);
         }
         return TRUE;
     }
@@ -198,7 +200,10 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         report_log_write_failure(static_cast<DWORD>(wparam));
         return 0;
     case WM_TIMER:
-        if (wparam == filter_timer)
+        if (wparam == drain_timer) {
+            KillTimer(window, drain_timer);
+            drain();
+        } else if (wparam == filter_timer)
             apply_filter();
         else if (wparam == refresh_timer)
             refresh_list();

@@ -95,42 +95,79 @@ uint64_t window_row_copied(RecentLines& recent, uint64_t now_ms, const std::stri
 
 namespace {
 
-Held* held_for(Joiner& joiner, uint32_t process)
+Held* held_for(Joiner& joiner, uint32_t process, uint64_t now_ms, uint64_t stamp)
 {
     for (Held& held : joiner.held) {
         if (held.process == process)
             return &held;
     }
-    joiner.held.push_back(Held{process, std::string(), false});
+    joiner.held.push_back(Held{process, std::string(), stamp, now_ms, false});
     return &joiner.held.back();
+}
+
+void take_held(Held* held, std::vector<JoinedRow>* rows)
+{
+    rows->push_back(JoinedRow{held->process, held->stamp, std::move(held->text)});
+    held->text.clear();
+    held->trailer_due = false;
 }
 
 } // namespace
 
-std::vector<std::string> join_piece(Joiner& joiner, uint32_t process, const std::string& piece)
+std::vector<JoinedRow> join_piece(Joiner& joiner, uint32_t process, uint64_t now_ms, uint64_t stamp,
+                                  const std::string& piece)
 {
-    Held* held = held_for(joiner, process);
+    Held* held = held_for(joiner, process, now_ms, stamp);
+    std::vector<JoinedRow> rows;
+    if (!held->text.empty() &&
+        (now_ms - held->last_at >= piece_quiet_ms || held->text.size() + piece.size() > joined_row_max))
+        take_held(held, &rows);
+    held->last_at = now_ms;
     bool lone = piece == "\n" || piece == "\r\n";
     if (lone && held->text.empty() && held->trailer_due) {
         held->trailer_due = false;
-        return {};
+        return rows;
     }
+    if (held->text.empty())
+        held->stamp = stamp;
     std::string text = held->text + piece;
-    std::vector<std::string> rows;
     size_t start = 0;
     for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
         size_t length = end - start;
         if (length > 0 && text[end - 1] == '\r')
             --length;
-        rows.push_back(text.substr(start, length));
+        rows.push_back(JoinedRow{process, held->stamp, text.substr(start, length)});
+        held->stamp = stamp;
     }
     held->text = text.substr(start);
     held->trailer_due = held->text.empty();
-    if (held->text.size() >= message_bytes_max) {
-        rows.push_back(held->text);
-        held->text.clear();
-    }
+    // A cut message: what follows is another message, not the rest of it.
+    if (!held->text.empty() && piece.size() >= debug_text_max)
+        take_held(held, &rows);
     return rows;
+}
+
+std::vector<JoinedRow> join_due(Joiner& joiner, uint64_t now_ms)
+{
+    std::vector<JoinedRow> rows;
+    for (Held& held : joiner.held) {
+        if (!held.text.empty() && now_ms - held.last_at >= piece_quiet_ms)
+            take_held(&held, &rows);
+    }
+    std::sort(rows.begin(), rows.end(), [](const JoinedRow& a, const JoinedRow& b) { return a.stamp < b.stamp; });
+    return rows;
+}
+
+uint64_t join_wait_ms(const Joiner& joiner, uint64_t now_ms)
+{
+    uint64_t wait = UINT64_MAX;
+    for (const Held& held : joiner.held) {
+        if (held.text.empty())
+            continue;
+        uint64_t quiet = now_ms - held.last_at;
+        wait = std::min(wait, quiet >= piece_quiet_ms ? 0 : piece_quiet_ms - quiet);
+    }
+    return wait;
 }
 
 std::string join_rest(Joiner& joiner, uint32_t process)
@@ -143,6 +180,33 @@ std::string join_rest(Joiner& joiner, uint32_t process)
         }
     }
     return std::string();
+}
+
+Writer* writer_of(Writers& writers, uint32_t process)
+{
+    for (Writer& writer : writers.known) {
+        if (writer.process == process)
+            return &writer;
+    }
+    return nullptr;
+}
+
+Writer* add_writer(Writers& writers, uint32_t process, const std::string& name, void* handle, void* wait)
+{
+    writers.known.push_back(Writer{process, name, handle, wait});
+    return &writers.known.back();
+}
+
+Writer end_writer(Writers& writers, uint32_t process)
+{
+    for (auto it = writers.known.begin(); it != writers.known.end(); ++it) {
+        if (it->process == process) {
+            Writer ended = std::move(*it);
+            writers.known.erase(it);
+            return ended;
+        }
+    }
+    return Writer{process, std::string(), nullptr, nullptr};
 }
 
 ViewerOptions parse_options(const char* tail)

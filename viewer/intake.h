@@ -53,22 +53,72 @@ void remember_window_row(RecentLines& recent, uint64_t now_ms, const std::string
 uint64_t window_row_copied(RecentLines& recent, uint64_t now_ms, const std::string& text);
 
 // Debugger output comes in pieces, a process writing a line in several
-// calls: each process's text is held until its line feed.
+// calls, while most programs write each message whole and without a line
+// feed.  A process's pieces are joined while they end without a line feed
+// and the next comes within piece_quiet_ms; then the text held is a row of
+// its own.  Pieces of different processes are never joined.
+constexpr uint64_t piece_quiet_ms = 150;
+// The most text one debugger message carries: the shared buffer is 4,096
+// bytes, the writer's process id and a closing NUL take 5 (Wine's
+// OutputDebugStringA cuts longer text there and drops the rest).  A piece
+// this long was cut: it ends its row, so the next message starts afresh.
+constexpr size_t debug_text_max = 4096 - 4 - 1;
+// A row joined from pieces is at most this long: a line written in pieces
+// is no longer than one message can be; more is a stream of messages.
+constexpr size_t joined_row_max = 4096;
 struct Held {
     uint32_t process;
-    std::string text;  // without a line feed yet
-    bool trailer_due;  // the last piece ended its line: a lone line feed next adds nothing
+    std::string text;    // without a line feed yet
+    uint64_t stamp;      // that piece's wall time, as the caller gave it
+    uint64_t last_at;    // when its last piece came (any millisecond clock)
+    bool trailer_due;    // the last piece ended its line: a lone line feed next adds nothing
 };
 struct Joiner {
     std::vector<Held> held;
 };
-// The rows that piece completes for process, in order.  Tavenor writes
-// each line with its line feed and then one more: that lone line feed adds
-// no row, while one that follows it (Tavenor's blank line) is an empty row.
-// Held text that reaches message_bytes_max is a row of its own.
-std::vector<std::string> join_piece(Joiner& joiner, uint32_t process, const std::string& piece);
+struct JoinedRow {
+    uint32_t process;
+    uint64_t stamp;  // the wall time of the row's first piece
+    std::string text;
+};
+// The rows that piece (arriving at now_ms, wall time stamp) completes for
+// process, in order: the text held before it when that was quiet too long
+// or would grow past joined_row_max, then each line it ends.  Tavenor
+// writes each line with its line feed and then one more: that lone line
+// feed adds no row, while one that follows it (Tavenor's blank line) is an
+// empty row.
+std::vector<JoinedRow> join_piece(Joiner& joiner, uint32_t process, uint64_t now_ms, uint64_t stamp,
+                                  const std::string& piece);
+// The held texts whose last piece came piece_quiet_ms or more before now_ms,
+// as rows (oldest first); their processes hold nothing afterwards.
+std::vector<JoinedRow> join_due(Joiner& joiner, uint64_t now_ms);
+// Milliseconds from now_ms until join_due has a row; UINT64_MAX for none.
+uint64_t join_wait_ms(const Joiner& joiner, uint64_t now_ms);
 // What process left without a line feed (at its end); empty for nothing.
+// The process is forgotten.
 std::string join_rest(Joiner& joiner, uint32_t process);
+
+// The processes writing debugger output, each known from its first
+// message to its end.  Windows reuses a process id once its process has
+// ended and no handle to it is left, so an entry lives only as long as the
+// handle the viewer keeps on its process: when the end is seen the entry
+// goes, and a later message with the same id is a new process, looked up
+// afresh.
+struct Writer {
+    uint32_t process;
+    std::string name;
+    void* handle;  // the process, kept open (nullptr when it could not be opened)
+    void* wait;    // the watch on its end
+};
+struct Writers {
+    std::vector<Writer> known;
+};
+// The entry of process; nullptr when it is not (or no longer) known.
+Writer* writer_of(Writers& writers, uint32_t process);
+// The entry of a process seen for the first time.
+Writer* add_writer(Writers& writers, uint32_t process, const std::string& name, void* handle, void* wait);
+// Its end seen: the entry goes, and is returned for its handles to be closed.
+Writer end_writer(Writers& writers, uint32_t process);
 
 // The viewer's command line: "/log <file>" appends every line to the file,
 // "/elapsed" adds the seconds since the row before to the log and Save,

@@ -2,10 +2,29 @@
 
 #include "tracelib/viewer_channel.h"
 
+namespace {
+
+// One viewer per desktop: Tavenor finds the viewer by its window title,
+// which only the windows of its own desktop show, so a viewer on another
+// desktop (a test's, or another user's switched-to desktop) is no rival.
+std::string instance_name()
+{
+    std::string name = "Local\\CorvaneViewer";
+    char desktop[128] = "";
+    DWORD length = 0;
+    HDESK own = GetThreadDesktop(GetCurrentThreadId());
+    if (own != nullptr && GetUserObjectInformationA(own, UOI_NAME, desktop, sizeof desktop, &length) &&
+        length <= sizeof desktop && desktop[0] != '\0' && lstrcmpiA(desktop, "Default") != 0)
+        name += std::string("-") + desktop;
+    return name;
+}
+
+} // namespace
+
 bool hand_over_to_running(const char* window_class, const std::string& log_path, const std::string& open_path,
                           bool* log_taken)
 {
-    HANDLE first = CreateMutexA(nullptr, FALSE, "Local\\CorvaneViewer");
+    HANDLE first = CreateMutexA(nullptr, FALSE, instance_name().c_str());
     bool another = first != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
     // The mutex stays open for this process's life when it is the first.
     if (!another)

@@ -1,5 +1,7 @@
-// One viewer runs at a time, so no window takes lines away from another: a
-// second start hands its /log file to the first and ends.
+// One viewer runs at a time on a desktop, so no window takes lines away
+// from another (Tavenor finds the viewer by its title, which it sees on its
+// own desktop only): a second start hands its /log file to the first and
+// ends.
 #pragma once
 
 #include <windows.h>

@@ -45,6 +45,11 @@ constexpr UINT_PTR refresh_timer = 3;
 // again.
 constexpr DWORD copy_wait_ms = 250;
 constexpr UINT_PTR settle_timer = 4;
+// Window messages are brought in this long after the first of a batch: a
+// sender waits while its message is handled, and a thread that lists each
+// line between two messages makes every sender wait for the list.
+constexpr UINT drain_delay_ms = 20;
+constexpr UINT_PTR drain_timer = 5;
 // A file opened for reading is taken up to this size.
 constexpr DWORD open_bytes_max = 256u * 1024 * 1024;
 
@@ -182,8 +187,3 @@ void save_settings();
 // The window (corvane.cpp): a box of the viewer's own, titled apart from
 // its window.
 void tell(const std::string& text);
-
-// Debugger-output capture on or off (capture.cpp); returns whether it is
-// on now.
-bool capture_set_on(bool on);
-bool capture_is_on();

@@ -3,6 +3,7 @@
 // which debugger-output row is the copy of a window message's row.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -29,26 +30,104 @@ TEST(Intake, AMessageIsCutAfterItsThousandthRowOnlyWhenMoreFollows)
     EXPECT_TRUE(is_utf8(cut));
 }
 
-TEST(Intake, PiecesAreJoinedPerProcessUntilTheirLineFeed)
+// One step of a writer's debugger output as the intake thread sees it: a
+// piece of process at ms, or (process 0) the thread waking at ms with no
+// piece, or (piece nullptr) the process's end.
+struct Step {
+    uint32_t process;
+    uint64_t ms;
+    const char* piece;
+};
+
+// The rows the steps give, as "process:text", in the order they are let go.
+Rows joined(const std::vector<Step>& steps)
 {
     Joiner joiner;
-    EXPECT_EQ(join_piece(joiner, 7, "Installing "), Rows{});
-    EXPECT_EQ(join_piece(joiner, 9, "other\r\n"), Rows{"other"});  // another process's line between
-    EXPECT_EQ(join_piece(joiner, 7, "x.inf: "), Rows{});
-    EXPECT_EQ(join_piece(joiner, 7, "done\nnext "), Rows{"Installing x.inf: done"});
-    EXPECT_EQ(join_rest(joiner, 7), "next ");  // the process ended
-    EXPECT_EQ(join_rest(joiner, 7), "");
-    // Tavenor writes each line with its line feed, then one more; its
-    // blank line is a line feed and then one more.
-    EXPECT_EQ(join_piece(joiner, 7, "Call DriverPackageInstall\n"), Rows{"Call DriverPackageInstall"});
-    EXPECT_EQ(join_piece(joiner, 7, "\n"), Rows{});
-    EXPECT_EQ(join_piece(joiner, 7, "\n"), Rows{""});
-    EXPECT_EQ(join_piece(joiner, 7, "\n"), Rows{});
-    EXPECT_EQ(join_piece(joiner, 7, "a\n\nb\n"), (Rows{"a", "", "b"}));
-    // A process that never ends its line cannot hold more than a message.
-    std::string endless(message_bytes_max - 1, 'e');
-    EXPECT_EQ(join_piece(joiner, 7, endless), Rows{});
-    EXPECT_EQ(join_piece(joiner, 7, "ee"), Rows{endless + "ee"});
+    Rows rows;
+    auto take = [&](const std::vector<JoinedRow>& done) {
+        for (const JoinedRow& row : done)
+            rows.push_back(std::to_string(row.process) + ":" + row.text);
+    };
+    for (const Step& step : steps) {
+        if (step.process == 0)
+            take(join_due(joiner, step.ms));
+        else if (step.piece == nullptr)
+            rows.push_back(std::to_string(step.process) + ":" + join_rest(joiner, step.process) + "|end");
+        else
+            take(join_piece(joiner, step.process, step.ms, step.ms, step.piece));
+    }
+    return rows;
+}
+
+TEST(Intake, DebuggerPiecesAreJoinedOnlyWhileMoreFollowSoon)
+{
+    const std::string cut(debug_text_max, 'c');
+    const std::string cut_after_a_line = "x\n" + cut.substr(2);
+    const struct {
+        const char* what;
+        std::vector<Step> steps;
+        Rows rows;
+    } cases[] = {
+        {"a line in pieces, another process's line between",
+         {{7, 0, "Installing "}, {9, 1, "other\r\n"}, {7, 2, "x.inf: "}, {7, 3, "done\nnext "}, {7, 4, nullptr}},
+         {"9:other", "7:Installing x.inf: done", "7:next |end"}},
+        {"Tavenor's closing line feed adds no row, its blank line is one",
+         {{7, 0, "Call DriverPackageInstall\n"}, {7, 0, "\n"}, {7, 0, "\n"}, {7, 0, "\n"}, {7, 0, "a\n\nb\n"}},
+         {"7:Call DriverPackageInstall", "7:", "7:a", "7:", "7:b"}},
+        {"messages without a line feed, 200 ms apart, each shown once quiet",
+         {{7, 0, "nonl message 1"}, {0, piece_quiet_ms - 1, ""}, {0, piece_quiet_ms, ""}, {7, 200, "nonl message 2"},
+          {7, 400, "nonl message 3"}, {0, 400 + piece_quiet_ms, ""}, {7, 3000, nullptr}},
+         {"7:nonl message 1", "7:nonl message 2", "7:nonl message 3", "7:|end"}},
+        {"after a whole line, pieces are not kept for the process's end",
+         {{7, 0, "whole\n"}, {7, 10, "a"}, {0, 10 + piece_quiet_ms, ""}, {7, 500, "b"}},
+         {"7:whole", "7:a"}},
+        {"a quiet process is let go while another goes on writing",
+         {{7, 0, "seven"}, {9, 100, "nine "}, {9, 200, "more"}, {0, 200, ""}, {9, 250, "\n"}},
+         {"7:seven", "9:nine more"}},
+        {"a message cut at the buffer's size does not swallow the next",
+         {{7, 0, cut.c_str()}, {7, 1, "next\n"}, {7, 2, cut_after_a_line.c_str()}, {7, 3, "after\n"}},
+         {"7:" + cut, "7:next", "7:x", "7:" + cut.substr(2), "7:after"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(joined(c.steps), c.rows) << c.what;
+}
+
+// A program writing messages without line feeds as fast as it can: no row
+// grows past a line's size, and nothing is lost.
+TEST(Intake, ARunOfPiecesMakesNoEndlessRow)
+{
+    Joiner joiner;
+    std::string written;
+    std::string shown;
+    size_t longest = 0;
+    for (int i = 0; i < 3000; ++i) {
+        std::string piece = "nonl message " + std::to_string(i);
+        written += piece;
+        for (const JoinedRow& row : join_piece(joiner, 7, 0, 0, piece)) {
+            longest = std::max(longest, row.text.size());
+            shown += row.text;
+        }
+    }
+    EXPECT_LE(longest, joined_row_max);
+    EXPECT_EQ(join_wait_ms(joiner, 0), piece_quiet_ms);
+    for (const JoinedRow& row : join_due(joiner, piece_quiet_ms))
+        shown += row.text;
+    EXPECT_EQ(shown, written);
+    EXPECT_EQ(join_wait_ms(joiner, piece_quiet_ms), UINT64_MAX);
+}
+
+// Windows gives an ended process's id to a new process: the new one is
+// looked up afresh, not shown under the old name without an end line.
+TEST(Intake, AnEndedWritersIdIsANewProcessNextTime)
+{
+    Writers writers;
+    int handle = 0;
+    add_writer(writers, 5, "old.exe", &handle, nullptr);
+    ASSERT_NE(writer_of(writers, 5), nullptr);
+    EXPECT_EQ(end_writer(writers, 5).name, "old.exe");
+    EXPECT_EQ(writer_of(writers, 5), nullptr);
+    add_writer(writers, 5, "new.exe", &handle, nullptr);
+    EXPECT_EQ(writer_of(writers, 5)->name, "new.exe");
 }
 
 TEST(Intake, Utf8IsToldFromAnsiText)

@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,23 +16,89 @@
 #include "support/test_files.h"
 #include "tracelib/viewer_channel.h"
 #include "viewer/commands.h"
+#include "viewer/intake.h"
 
 namespace {
+
+// Starts command_line; on desktop when given ("WinSta0\\Default" for the
+// one everybody sees), else on this test's own (see
+// support/own_desktop.cpp: the test runs in a job that ends whatever it
+// starts).  A process handle of nullptr when it cannot start.
+PROCESS_INFORMATION start(const std::string& command_line, const char* desktop = nullptr, const char* folder = nullptr)
+{
+    std::vector<char> writable(command_line.begin(), command_line.end());
+    writable.push_back('\0');
+    std::string desktop_name = desktop != nullptr ? desktop : "";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = desktop != nullptr ? &desktop_name[0] : nullptr;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, folder, &startup, &process))
+        return PROCESS_INFORMATION{};
+    return process;
+}
+
+// Another debugger-output monitor holds the session's debugger output (a
+// viewer the developer has open): there is one reader per session, so the
+// tests of what the viewer captures cannot run beside it.
+bool debugger_output_taken()
+{
+    HANDLE ready = OpenEventA(SYNCHRONIZE, FALSE, "DBWIN_BUFFER_READY");
+    if (ready == nullptr)
+        return false;
+    CloseHandle(ready);
+    return true;
+}
+
+// A cell of the viewer's list, read in the viewer's own memory: a list
+// view answers with text only to its own process.
+std::wstring cell_text(HANDLE process, HWND list, int item, int column)
+{
+    struct Request {
+        LVITEMW item;
+        wchar_t text[512];
+    };
+    void* remote = VirtualAllocEx(process, nullptr, sizeof(Request), MEM_COMMIT, PAGE_READWRITE);
+    if (remote == nullptr)
+        return L"(no memory in the viewer)";
+    Request request = {};
+    request.item.iSubItem = column;
+    request.item.cchTextMax = 512;
+    request.item.pszText = static_cast<Request*>(remote)->text;
+    std::wstring text = L"(not read)";
+    if (WriteProcessMemory(process, remote, &request, sizeof request, nullptr)) {
+        SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(remote));
+        if (ReadProcessMemory(process, remote, &request, sizeof request, nullptr))
+            text = request.text;
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    return text;
+}
+
+// The text of the list's last row once it is expected, or what it was
+// after half a minute (the bound only catches a viewer that never shows it).
+std::wstring last_row_once(HANDLE process, HWND list, const std::wstring& expected)
+{
+    std::wstring text;
+    for (int i = 0; i < 1500; ++i) {
+        int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+        if (count > 0 && (text = cell_text(process, list, count - 1, 2)) == expected)
+            break;
+        Sleep(20);
+    }
+    return text;
+}
 
 // A running viewer with its log file; closed by stop().
 class RunningViewer {
 public:
-    explicit RunningViewer(const std::string& log, const std::string& more = "") : log_(log)
+    // keep_notes: the viewer's own first lines stay in the list.
+    explicit RunningViewer(const std::string& log, const std::string& more = "", bool keep_notes = false) : log_(log)
     {
-        std::string command = "\"" + program_folder() + "Corvane.exe\" /log \"" + log + "\" " + more;
-        std::vector<char> writable(command.begin(), command.end());
-        writable.push_back('\0');
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &process_))
+        process_ = start("\"" + program_folder() + "Corvane.exe\" /log \"" + log + "\" " + more);
+        if (process_.hProcess == nullptr)
             return;
-        for (int i = 0; i < 500 && window_ == nullptr; ++i) {
+        for (int i = 0; i < 1500 && window_ == nullptr; ++i) {
             // The viewer's window once its list is made: it can be found
             // while it is still making its controls.
             HWND found = FindWindowA(nullptr, trace_viewer_title);
@@ -40,9 +107,11 @@ public:
                 GetWindowThreadProcessId(found, &owner);
             if (owner == process_.dwProcessId && FindWindowExA(found, nullptr, WC_LISTVIEWA, nullptr) != nullptr)
                 window_ = found;
-            else
-                Sleep(20);
+            else if (WaitForSingleObject(process_.hProcess, 20) == WAIT_OBJECT_0)
+                break;  // it ended (handed over to another viewer): no window will come
         }
+        if (window_ != nullptr && !keep_notes && debugger_output_taken())
+            clear_own_note();
     }
     ~RunningViewer() { stop(); }
     HWND window() const { return window_; }
@@ -64,6 +133,18 @@ public:
     }
 
 private:
+    // Beside a debugger-output monitor the developer has open, the viewer
+    // starts with a line that says so: cleared, so that the tests count
+    // only their own rows (the log keeps it, as a row of the viewer's own).
+    void clear_own_note()
+    {
+        HWND list = FindWindowExA(window_, nullptr, WC_LISTVIEWA, nullptr);
+        for (int i = 0; i < 1500 && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == 0; ++i)
+            Sleep(20);
+        DWORD_PTR answer = 0;
+        SendMessageTimeoutA(window_, WM_COMMAND, MAKEWPARAM(id_clear, 0), 0, SMTO_BLOCK, 30000, &answer);
+    }
+
     std::string log_;
     PROCESS_INFORMATION process_ = {};
     HWND window_ = nullptr;
@@ -188,27 +269,6 @@ TEST(Viewer, TakesExactlyCbDataBytesAndIgnoresOtherTags)
     EXPECT_EQ(log_texts(read_file(log)), (std::vector<std::string>{"abc", "", "two", "lines"}));
 }
 
-// A burst from a chatty process: every send answered, the memory bounded,
-// every line in the log.
-TEST(Viewer, ABurstOfAHundredThousandLines)
-{
-    std::string log = fresh_work_folder(test_name()) + "\\corvane.log";
-    RunningViewer viewer(log);
-    ASSERT_NE(viewer.window(), nullptr);
-    std::vector<std::string> expected;
-    for (int i = 0; i < 100000; ++i) {
-        std::string line = "burst line " + std::to_string(i) + (i % 10 == 0 ? " failed" : "");
-        ASSERT_TRUE(send(viewer.window(), trace_viewer_tag, line.data(), static_cast<DWORD>(line.size())));
-        expected.push_back(std::move(line));
-    }
-    PROCESS_MEMORY_COUNTERS memory = {};
-    memory.cb = sizeof memory;
-    ASSERT_TRUE(K32GetProcessMemoryInfo(viewer.process(), &memory, sizeof memory));
-    EXPECT_LT(memory.PagefileUsage, static_cast<SIZE_T>(64) << 20);
-    viewer.stop();
-    EXPECT_EQ(log_texts(read_file(log)), expected);
-}
-
 // Any process on the desktop can send: huge messages are cut, answered at
 // once, and leave the viewer's memory bounded and its log complete.
 TEST(Viewer, HugeMessagesAreCutAndAnsweredAtOnce)
@@ -264,7 +324,7 @@ TEST(Viewer, ASecondStartHandsItsLogToTheFirstAndEnds)
     EXPECT_TRUE(send(first.window(), trace_viewer_tag, "after", 5));
     first.stop();
     EXPECT_EQ(log_texts(read_file(own + "\\second.log")), std::vector<std::string>{"after"});
-    EXPECT_EQ(read_file(folder + "\\first.log"), "");
+    EXPECT_EQ(log_texts(read_file(folder + "\\first.log")), std::vector<std::string>{});
 }
 
 // Debugger output of any program arrives with its process, a line written
@@ -272,13 +332,16 @@ TEST(Viewer, ASecondStartHandsItsLogToTheFirstAndEnds)
 // its characters, and its end with its exit code.
 TEST(Viewer, DebuggerOutputArrivesWithItsProcessAndItsEnd)
 {
+    if (debugger_output_taken())
+        GTEST_SKIP() << "another debugger-output monitor runs in this session";
     std::string log = fresh_work_folder(test_name()) + "\\corvane.log";
     RunningViewer viewer(log);
     ASSERT_NE(viewer.window(), nullptr);
     DWORD id = run_plain("\"" + program_folder() +
                          "tavenor-debug-writer.exe\" 7 \"hello from \" \"a writer\\n\" \"Ger\\xE4t, no line feed\"");
     ASSERT_NE(id, 0u);
-    Sleep(1000);
+    HWND list = FindWindowExA(viewer.window(), nullptr, WC_LISTVIEWA, nullptr);
+    EXPECT_EQ(last_row_once(viewer.process(), list, L"ended with exit code 7"), L"ended with exit code 7");
     viewer.stop();
     std::string source = std::to_string(id) + " tavenor-debug-writer.exe\t";
     EXPECT_EQ(log_rows(read_file(log)),
@@ -286,17 +349,115 @@ TEST(Viewer, DebuggerOutputArrivesWithItsProcessAndItsEnd)
                                         source + "ended with exit code 7"}));
 }
 
+// Most programs write each message whole and without a line feed: each is
+// a row as soon as the writer is quiet (while it still runs), a message
+// cut at the buffer's size (Wine keeps 4,091 bytes) does not take in the
+// next, and a stream of such messages makes no endless row.
+TEST(Viewer, DebuggerMessagesWithoutLineFeedsShowWhileTheirWriterRuns)
+{
+    if (debugger_output_taken())
+        GTEST_SKIP() << "another debugger-output monitor runs in this session";
+    std::string log = fresh_work_folder(test_name()) + "\\corvane.log";
+    RunningViewer viewer(log);
+    ASSERT_NE(viewer.window(), nullptr);
+    HWND list = FindWindowExA(viewer.window(), nullptr, WC_LISTVIEWA, nullptr);
+    const std::string go = "tavenor-test-go-" + std::to_string(GetCurrentProcessId());
+    HANDLE go_event = CreateEventA(nullptr, TRUE, FALSE, go.c_str());
+    ASSERT_NE(go_event, nullptr);
+    const std::string writer = "\"" + program_folder() + "tavenor-debug-writer.exe\" ";
+    PROCESS_INFORMATION first =
+        start(writer + "7 \"nonl message 1\" @250 \"nonl message 2\" @250 \"nonl message 3\" =" + go);
+    ASSERT_NE(first.hProcess, nullptr);
+    // Shown while the writer waits, not at its end.
+    EXPECT_EQ(last_row_once(viewer.process(), list, L"nonl message 3"), L"nonl message 3");
+    EXPECT_EQ(WaitForSingleObject(first.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    SetEvent(go_event);
+    WaitForSingleObject(first.hProcess, 60000);
+    ASSERT_EQ(last_row_once(viewer.process(), list, L"ended with exit code 7"), L"ended with exit code 7");
+    const std::string long_message(5000, 'c');
+    DWORD second = run_plain(writer + "3 " + long_message + " \"next\\n\"");
+    ASSERT_EQ(last_row_once(viewer.process(), list, L"ended with exit code 3"), L"ended with exit code 3");
+    DWORD third = run_plain(writer + "4 #3000 \"nonl message \"");
+    ASSERT_EQ(last_row_once(viewer.process(), list, L"ended with exit code 4"), L"ended with exit code 4");
+    viewer.stop();
+    CloseHandle(first.hThread);
+    CloseHandle(first.hProcess);
+    CloseHandle(go_event);
+
+    // The log's rows of each writer.
+    std::vector<std::vector<std::string>> of(3);
+    const DWORD ids[] = {first.dwProcessId, second, third};
+    for (const std::string& row : log_rows(read_file(log))) {
+        for (int i = 0; i < 3; ++i) {
+            std::string source = std::to_string(ids[i]) + " tavenor-debug-writer.exe\t";
+            if (row.compare(0, source.size(), source) == 0)
+                of[i].push_back(row.substr(source.size()));
+        }
+    }
+    EXPECT_EQ(of[0], (std::vector<std::string>{"nonl message 1", "nonl message 2", "nonl message 3",
+                                               "ended with exit code 7"}));
+    EXPECT_EQ(of[1], (std::vector<std::string>{long_message.substr(0, debug_text_max), "next",
+                                               "ended with exit code 3"}));
+    ASSERT_FALSE(of[2].empty());
+    EXPECT_EQ(of[2].back(), "ended with exit code 4");
+    of[2].pop_back();
+    std::string all;
+    for (const std::string& row : of[2]) {
+        EXPECT_LE(row.size(), joined_row_max);
+        all += row;
+    }
+    std::string written;
+    for (int i = 0; i < 3000; ++i)
+        written += "nonl message ";
+    EXPECT_EQ(all, written);
+}
+
+// A viewer the developer has open (on the desktop everybody sees) when the
+// tests start: the test's own viewer runs beside it, and the test's
+// Tavenor reaches only the test's viewer.
+TEST(Viewer, AViewerAlreadyOpenIsNeverMet)
+{
+    Stage stage = make_stage(test_name(), Library::full, "uninstall 0\n");
+    PROCESS_INFORMATION open = start("\"" + program_folder() + "Corvane.exe\" /log \"" + stage.folder +
+                                         "\\open.log\"",
+                                     "WinSta0\\Default");
+    ASSERT_NE(open.hProcess, nullptr);
+    WaitForInputIdle(open.hProcess, 30000);
+    std::string log = stage.folder + "\\corvane.log";
+    RunningViewer viewer(log);
+    EXPECT_NE(viewer.window(), nullptr);
+    DWORD id = run_plain("\"" + stage.exe + "\" /u x.inf /d");
+    viewer.stop();
+    PostThreadMessageA(open.dwThreadId, WM_QUIT, 0, 0);
+    if (WaitForSingleObject(open.hProcess, 10000) != WAIT_OBJECT_0)
+        TerminateProcess(open.hProcess, 1);
+    CloseHandle(open.hThread);
+    CloseHandle(open.hProcess);
+    ASSERT_NE(id, 0u);
+    std::vector<std::string> texts = log_texts(read_file(log));
+    ASSERT_FALSE(texts.empty());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "/u x.inf /d"), texts.end());
+    // The open viewer holds the debugger output, so it shows the run's
+    // copies there; but none of its window messages.
+    for (const std::string& row : log_rows(read_file(stage.folder + "\\open.log")))
+        EXPECT_NE(row.compare(0, 15, "window message\t"), 0) << row;
+}
+
 // Tavenor sends each line to the window and to the debugger output: the run
 // is shown once, in order, and then how it ended.
 TEST(Viewer, ATavenorRunArrivesOnceThenItsOutcome)
 {
+    if (debugger_output_taken())
+        GTEST_SKIP() << "another debugger-output monitor runs in this session";
     Stage stage = make_stage(test_name(), Library::full, "uninstall 0\n");
     std::string log = stage.folder + "\\corvane.log";
     RunningViewer viewer(log);
     ASSERT_NE(viewer.window(), nullptr);
     DWORD id = run_plain("\"" + stage.exe + "\" /u x.inf /d");
     ASSERT_NE(id, 0u);
-    Sleep(1000);
+    HWND list = FindWindowExA(viewer.window(), nullptr, WC_LISTVIEWA, nullptr);
+    EXPECT_EQ(last_row_once(viewer.process(), list, L"ended with exit code 0: success"),
+              L"ended with exit code 0: success");
     viewer.stop();
     std::vector<std::string> rows = log_rows(read_file(log));
     ASSERT_GT(rows.size(), 4u);
@@ -342,37 +503,13 @@ private:
     bool mounted_ = false;
 };
 
-// A cell of the viewer's list, read in the viewer's own memory: a list
-// view answers with text only to its own process.
-std::wstring cell_text(HANDLE process, HWND list, int item, int column)
-{
-    struct Request {
-        LVITEMW item;
-        wchar_t text[512];
-    };
-    void* remote = VirtualAllocEx(process, nullptr, sizeof(Request), MEM_COMMIT, PAGE_READWRITE);
-    if (remote == nullptr)
-        return L"(no memory in the viewer)";
-    Request request = {};
-    request.item.iSubItem = column;
-    request.item.cchTextMax = 512;
-    request.item.pszText = static_cast<Request*>(remote)->text;
-    std::wstring text = L"(not read)";
-    if (WriteProcessMemory(process, remote, &request, sizeof request, nullptr)) {
-        SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(remote));
-        if (ReadProcessMemory(process, remote, &request, sizeof request, nullptr))
-            text = request.text;
-    }
-    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-    return text;
-}
-
 // The list's row count once it settles at expected (a filter is applied a
-// moment after its box changes), or what it was after five seconds.
+// moment after its box changes), or what it was after half a minute (the
+// bound only catches a list that never gets there).
 LRESULT rows_once(HWND list, LRESULT expected)
 {
     LRESULT count = 0;
-    for (int i = 0; i < 250 && (count = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) != expected; ++i)
+    for (int i = 0; i < 1500 && (count = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) != expected; ++i)
         Sleep(20);
     return count;
 }
@@ -497,22 +634,23 @@ TEST(Viewer, CopyTakesTheLinesTheUserSelectedWhateverTheFilter)
 }
 
 // Select All must not depend on the number of rows: Wine's list takes
-// about a second per 10,000 rows it selects one by one.
+// about a second per 10,000 rows it selects one by one, so 20,000 rows
+// put that past the command's bound twice over.
 TEST(Viewer, SelectAllIsAnsweredAtOnceOverManyLines)
 {
     std::string log = fresh_work_folder(test_name()) + "\\corvane.log";
     RunningViewer viewer(log);
     ASSERT_NE(viewer.window(), nullptr);
-    for (int i = 0; i < 50000; ++i) {
+    for (int i = 0; i < 20000; ++i) {
         std::string line = "line " + std::to_string(i);
         ASSERT_TRUE(send(viewer.window(), trace_viewer_tag, line.data(), static_cast<DWORD>(line.size())));
     }
     HWND list = FindWindowExA(viewer.window(), nullptr, WC_LISTVIEWA, nullptr);
-    ASSERT_EQ(rows_once(list, 50000), 50000);
+    ASSERT_EQ(rows_once(list, 20000), 20000);
     EXPECT_TRUE(menu_command(viewer.window(), id_select_all));
     ASSERT_TRUE(menu_command(viewer.window(), id_copy));
     std::vector<std::string> copied = clipboard_texts();
-    EXPECT_EQ(copied.size(), 50000u);
+    EXPECT_EQ(copied.size(), 20000u);
 }
 
 // A log file that cannot be opened: no box (which nobody may answer, and
@@ -521,13 +659,15 @@ TEST(Viewer, SelectAllIsAnsweredAtOnceOverManyLines)
 TEST(Viewer, ALogThatCannotBeOpenedIsSaidInTheList)
 {
     std::string folder = fresh_work_folder(test_name());
-    RunningViewer viewer(folder + "\\missing\\corvane.log");
+    RunningViewer viewer(folder + "\\missing\\corvane.log", "", true);
     ASSERT_NE(viewer.window(), nullptr);
     char kind[64] = "";
     GetClassNameA(viewer.window(), kind, sizeof kind);
     EXPECT_STREQ(kind, "CorvaneViewer");
     HWND list = FindWindowExA(viewer.window(), nullptr, WC_LISTVIEWA, nullptr);
     ASSERT_NE(list, nullptr);
+    // Only this note (a viewer the developer has open adds another).
+    SetWindowTextA(FindWindowExA(viewer.window(), nullptr, "Edit", nullptr), "[Corvane]");
     ASSERT_EQ(rows_once(list, 1), 1);
     std::wstring note = cell_text(viewer.process(), list, 0, 2);
     EXPECT_EQ(note.find(L"[Corvane] cannot open the log file " + std::wstring(folder.begin(), folder.end())), 0u);
@@ -570,7 +710,10 @@ TEST(Viewer, OpensTavenorsTraceFileWithItsRuns)
             Sleep(20);
     }
     ASSERT_NE(list, nullptr);
-    ASSERT_EQ(rows_once(list, 10), 10);
+    // Beside a debugger-output monitor the developer has open, a line that
+    // says so follows the file's.
+    const LRESULT rows = debugger_output_taken() ? 11 : 10;
+    ASSERT_EQ(rows_once(list, rows), rows);
     EXPECT_EQ(cell_text(process.hProcess, list, 0, 2), L"Tavenor run: /i x.inf /d  |  Exit code 0 (success)");
     EXPECT_EQ(cell_text(process.hProcess, list, 2, 0), L"18:20:17.125");
     EXPECT_EQ(cell_text(process.hProcess, list, 5, 1), L"4343 Tavenor.exe");
@@ -623,19 +766,19 @@ TEST(Viewer, AFoundLineStaysSelectedWhileOldLinesGo)
     HWND find = FindWindowExA(viewer.window(), exclude, "Edit", nullptr);
     SetWindowTextA(find, "line 700.");
     ASSERT_TRUE(menu_command(viewer.window(), id_find_next));
-    // The last row once the list has caught up, or what it was after two
-    // seconds.
+    // The last row once the list has caught up, or what it was after half a
+    // minute.
     auto last_row_once = [&](const std::wstring& expected) {
         std::wstring text;
-        for (int i = 0; i < 100 && (text = cell_text(viewer.process(), list, 999, 2)) != expected; ++i)
+        for (int i = 0; i < 1500 && (text = cell_text(viewer.process(), list, 999, 2)) != expected; ++i)
             Sleep(20);
         return text;
     };
     // The top row's text once it is expected (the list is redrawn a moment
-    // after new lines), or what it was after two seconds.
+    // after new lines), or what it was after half a minute.
     auto top_row_once = [&](const std::wstring& expected) {
         std::wstring text;
-        for (int i = 0; i < 100; ++i) {
+        for (int i = 0; i < 1500; ++i) {
             int top = static_cast<int>(SendMessageW(list, LVM_GETTOPINDEX, 0, 0));
             if ((text = cell_text(viewer.process(), list, top, 2)) == expected)
                 break;
