@@ -417,6 +417,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
         EnableMenuItem(GetMenu(g_viewer.window), id_capture, MF_GRAYED);
         g_viewer.file_path = options.open;
         ShowWindow(GetDlgItem(g_viewer.window, id_pause), SW_HIDE);
+        lay_out(g_viewer.window);
     } else {
         capture_start(g_viewer.window, capture_message);
         CheckMenuItem(GetMenu(g_viewer.window), id_capture, capture_is_on() ? MF_CHECKED : MF_UNCHECKED);

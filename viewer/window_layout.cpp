@@ -95,12 +95,16 @@ void lay_out(HWND window)
     int x = gap;
     int y = 0;
     for (const BarControl& control : bar_controls) {
+        HWND child = GetDlgItem(window, control.id);
+        // A control a file window hides (Pause) takes no room.
+        if ((GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE) == 0)
+            continue;
         int control_width = scaled(control.width);
         if (x > gap && x + control_width + gap > width) {
             x = gap;
             y += row;
         }
-        MoveWindow(GetDlgItem(window, control.id), x, y + gap, control_width, row - 2 * gap, TRUE);
+        MoveWindow(child, x, y + gap, control_width, row - 2 * gap, TRUE);
         x += control_width + gap;
     }
     int bar = y + row;

@@ -288,6 +288,16 @@ TEST(ViewerWindow, TheStatusBarAlwaysNamesTheLog)
     ASSERT_TRUE(once([&] { return rows(viewer.list()) == 1; }));
     std::wstring said = cell_text(process, viewer.list(), 0, 2);
     EXPECT_EQ(said.find(L"[Corvane] logging to "), 0u);
+
+    // Debugger output left to another monitor, and taken again: said
+    // beside the following, the log still named.
+    for (bool on : {false, true}) {
+        ASSERT_TRUE(SendMessageTimeoutA(viewer.window, WM_COMMAND, MAKEWPARAM(id_capture, 0), 0, SMTO_BLOCK, 5000,
+                                        &answer));
+        std::string scrolling = status_part(process, viewer.window, 1);
+        EXPECT_EQ(scrolling.find("debugger output off") != std::string::npos, !on) << scrolling;
+        EXPECT_EQ(status_part(process, viewer.window, 2), "Log: " + second_log);
+    }
 }
 
 // Toolbar controls inside the client area, none over another or over the
