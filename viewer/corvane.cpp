@@ -153,7 +153,8 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
                 return FALSE;
             // Said in the list (and so at the head of the new log) and in
             // the status bar, whose log part names the file from now on.
-            g_viewer.pending.push_back(own_line("[Corvane] logging to " + path + " from now on (handed over by a second start)", false));
+            g_viewer.pending.push_back(
+                own_line("[Corvane] logging to " + path + " from now on (handed over by a second start)", false));
             g_viewer.note = "Logging began: " + path;
             if (!g_viewer.drain_posted) {
                 g_viewer.drain_posted = true;

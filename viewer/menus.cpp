@@ -51,7 +51,8 @@ INT_PTR CALLBACK highlights_proc(HWND dialog, UINT message, WPARAM wparam, LPARA
             size_t skipped = 0;
             g_viewer.highlights = parse_highlights(text, &skipped);
             g_viewer.note = skipped == 0 ? std::string("Highlight rules set")
-                                         : std::to_string(skipped) + " highlight rule lines not of the shape \"#rrggbb text\" left out";
+                                         : std::to_string(skipped) +
+                                               " highlight rule lines not of the shape \"#rrggbb text\" left out";
             EndDialog(dialog, IDOK);
             return TRUE;
         }
@@ -100,7 +101,8 @@ HMENU make_menu()
     auto add = [&](const char* title, const Item* items, size_t count) {
         HMENU popup = CreatePopupMenu();
         for (size_t i = 0; i < count; ++i)
-            AppendMenuA(popup, items[i].id ? MF_STRING : MF_SEPARATOR, static_cast<UINT_PTR>(items[i].id), items[i].text);
+            AppendMenuA(popup, items[i].id ? MF_STRING : MF_SEPARATOR, static_cast<UINT_PTR>(items[i].id),
+                        items[i].text);
         AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), title);
     };
     add("&File", file, sizeof file / sizeof file[0]);

@@ -146,8 +146,9 @@ void create_controls(HWND window, HINSTANCE instance)
     child(0, "BUTTON", "On top", WS_TABSTOP | BS_AUTOCHECKBOX, id_on_top);
 
     g_viewer.hint = child(0, "STATIC", empty_hint, SS_CENTER | SS_NOPREFIX, id_hint);
-    g_viewer.list = child(0, WC_LISTVIEWA, "", WS_TABSTOP | WS_CLIPSIBLINGS | LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS,
-                          id_list);
+    // Clipped by its siblings: the hint lies over it.
+    g_viewer.list = child(0, WC_LISTVIEWA, "",
+                          WS_TABSTOP | WS_CLIPSIBLINGS | LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS, id_list);
     SendMessageA(g_viewer.list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
     const struct {
         const char* title;

@@ -73,8 +73,8 @@ TEST(RowStyle, ARunsOutcomeComesFromItsEndLine)
 TEST(RowStyle, HighlightRulesReadBackAndBadLinesAreLeftOut)
 {
     size_t skipped = 0;
-    std::vector<Highlight> rules =
-        parse_highlights("#ff0000 Access Denied\r\n\r\nred timeout\n#12345 short\n#00ff80 retry \n#zzzzzz x\n", &skipped);
+    std::vector<Highlight> rules = parse_highlights(
+        "#ff0000 Access Denied\r\n\r\nred timeout\n#12345 short\n#00ff80 retry \n#zzzzzz x\n", &skipped);
     ASSERT_EQ(rules.size(), 2u);
     EXPECT_EQ(rules[0].text, "access denied");
     EXPECT_EQ(rules[0].colour, 0x0000FFu);  // red in COLORREF's order
