@@ -1,6 +1,7 @@
 #include "difx/result_names.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include "difx/difx_codes.h"
 
@@ -62,6 +63,15 @@ bool is_signature_failure(uint32_t code)
 {
     for (const ResultName& entry : result_names) {
         if (entry.code == code)
+            return entry.signature;
+    }
+    return false;
+}
+
+bool is_signature_failure_name(const char* name)
+{
+    for (const ResultName& entry : result_names) {
+        if (strcmp(entry.name, name) == 0)
             return entry.signature;
     }
     return false;

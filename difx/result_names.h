@@ -11,3 +11,7 @@ const char* result_code_name(uint32_t code);
 // True for the signature and catalog failures after which the install
 // leaves silent mode and tries again in legacy mode.
 bool is_signature_failure(uint32_t code);
+
+// The same for a code's name as result_code_name gives it ("TRUST_E_NOSIGNATURE"),
+// for readers of the trace.
+bool is_signature_failure_name(const char* name);

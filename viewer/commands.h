@@ -22,4 +22,11 @@ enum ControlId {
     id_open,
     id_copy_run,
     id_elapsed,
+    id_detail,
+    id_hint,
+    id_capture,
+    id_font,
+    id_highlights,
+    id_help,
+    id_about,
 };

@@ -47,12 +47,6 @@ void tell(const std::string& text)
 
 namespace {
 
-// Sizes are given for 96 dots per inch and scaled to the window's monitor.
-int scaled(int size)
-{
-    return MulDiv(size, static_cast<int>(g_viewer.dpi), USER_DEFAULT_SCREEN_DPI);
-}
-
 UINT window_dpi(HWND window)
 {
     // Windows 10 1607 and later; older systems have one DPI for all.
@@ -107,153 +101,7 @@ void open_dialog()
     dialog.nMaxFile = sizeof path;
     dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
     if (GetOpenFileNameA(&dialog))
-        open_file(path);
-}
-
-void set_on_top(bool on_top)
-{
-    SetWindowPos(g_viewer.window, on_top ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
-                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    SendMessageA(GetDlgItem(g_viewer.window, id_on_top), BM_SETCHECK, on_top ? BST_CHECKED : BST_UNCHECKED, 0);
-    CheckMenuItem(GetMenu(g_viewer.window), id_on_top, on_top ? MF_CHECKED : MF_UNCHECKED);
-}
-
-// The system's message font at the window's DPI, for every control.
-void set_fonts()
-{
-    NONCLIENTMETRICSA metrics = {};
-    metrics.cbSize = sizeof metrics;
-    LOGFONTA face = {};
-    HDC screen = GetDC(nullptr);
-    int system_dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
-        face = metrics.lfMessageFont;
-        face.lfHeight = MulDiv(face.lfHeight, static_cast<int>(g_viewer.dpi), system_dpi > 0 ? system_dpi : 96);
-    } else {
-        face.lfHeight = -MulDiv(9, static_cast<int>(g_viewer.dpi), 72);
-        lstrcpynA(face.lfFaceName, "Segoe UI", LF_FACESIZE);
-    }
-    HFONT font = CreateFontIndirectA(&face);
-    if (font == nullptr)
-        return;
-    for (HWND child = GetWindow(g_viewer.window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
-        SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    if (g_viewer.font != nullptr)
-        DeleteObject(g_viewer.font);
-    g_viewer.font = font;
-}
-
-void lay_out(HWND window)
-{
-    RECT client;
-    GetClientRect(window, &client);
-    SendMessageA(g_viewer.status, WM_SIZE, 0, 0);
-    RECT status;
-    GetWindowRect(g_viewer.status, &status);
-    int status_height = status.bottom - status.top;
-    int status_parts[] = {scaled(360), scaled(580), -1};
-    SendMessageA(g_viewer.status, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(status_parts));
-
-    const struct {
-        int id;
-        int width;
-    } row[] = {{id_include, 170}, {id_exclude, 130}, {id_find, 130}, {id_find_previous, 70},
-               {id_find_next, 60},  {id_pause, 70},    {id_on_top, 80}};
-    const int bar = scaled(32);
-    int x = scaled(4);
-    for (const auto& control : row) {
-        MoveWindow(GetDlgItem(window, control.id), x, scaled(4), scaled(control.width), bar - scaled(8), TRUE);
-        x += scaled(control.width + 4);
-    }
-    MoveWindow(g_viewer.list, 0, bar, client.right, client.bottom - bar - status_height, TRUE);
-}
-
-void create_controls(HWND window, HINSTANCE instance)
-{
-    auto child = [&](DWORD ex_style, const char* kind, const char* text, DWORD style, int id) {
-        return CreateWindowExA(ex_style, kind, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, window,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-    };
-    g_viewer.include = child(WS_EX_CLIENTEDGE, "EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, id_include);
-    g_viewer.exclude = child(WS_EX_CLIENTEDGE, "EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, id_exclude);
-    g_viewer.find = child(WS_EX_CLIENTEDGE, "EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, id_find);
-    const struct {
-        HWND edit;
-        const wchar_t* hint;
-    } hints[] = {{g_viewer.include, L"Show lines with..."},
-                 {g_viewer.exclude, L"Hide lines with..."},
-                 {g_viewer.find, L"Find..."}};
-    for (const auto& hint : hints)
-        SendMessageW(hint.edit, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(hint.hint));
-    child(0, "BUTTON", "Previous", WS_TABSTOP | BS_PUSHBUTTON, id_find_previous);
-    child(0, "BUTTON", "Next", WS_TABSTOP | BS_PUSHBUTTON, id_find_next);
-    child(0, "BUTTON", "Pause", WS_TABSTOP | BS_AUTOCHECKBOX, id_pause);
-    child(0, "BUTTON", "On top", WS_TABSTOP | BS_AUTOCHECKBOX, id_on_top);
-
-    g_viewer.list = child(0, WC_LISTVIEWA, "", WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS, id_list);
-    SendMessageA(g_viewer.list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
-    const struct {
-        const char* title;
-        int width;
-    } columns[] = {{"Time", 90}, {"Source", 170}, {"Text", 1400}};
-    for (int i = 0; i < 3; ++i) {
-        LVCOLUMNA column = {};
-        column.mask = LVCF_TEXT | LVCF_WIDTH;
-        column.pszText = const_cast<char*>(columns[i].title);
-        column.cx = scaled(columns[i].width);
-        SendMessageA(g_viewer.list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
-    }
-    g_viewer.status = child(0, STATUSCLASSNAMEA, "", SBARS_SIZEGRIP, id_status);
-    set_fonts();
-    update_status();
-}
-
-// The menu names every command with its key.
-HMENU make_menu()
-{
-    struct Item {
-        int id;  // 0: a separator
-        const char* text;
-    };
-    const Item file[] = {{id_open, "&Open...\tCtrl+O"}, {id_save, "&Save As...\tCtrl+S"}, {0, nullptr},
-                         {id_exit, "E&xit"}};
-    const Item edit[] = {{id_copy, "&Copy\tCtrl+C"},
-                         {id_copy_run, "Copy This &Run\tCtrl+R"},
-                         {id_select_all, "Select &All\tCtrl+A"},
-                         {0, nullptr},
-                         {id_find_box, "&Find...\tCtrl+F"},
-                         {id_find_next, "Find &Next\tF3"},
-                         {id_find_previous, "Find &Previous\tShift+F3"},
-                         {0, nullptr},
-                         {id_clear, "C&lear\tCtrl+L"}};
-    const Item view[] = {{id_pause, "&Pause Scrolling\tScroll Lock, Ctrl+P"},
-                         {id_on_top, "Always on &Top\tCtrl+T"},
-                         {id_elapsed, "&Elapsed Time in Log and Save"}};
-    HMENU bar = CreateMenu();
-    auto add = [&](const char* title, const Item* items, size_t count) {
-        HMENU popup = CreatePopupMenu();
-        for (size_t i = 0; i < count; ++i)
-            AppendMenuA(popup, items[i].id ? MF_STRING : MF_SEPARATOR, static_cast<UINT_PTR>(items[i].id), items[i].text);
-        AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), title);
-    };
-    add("&File", file, sizeof file / sizeof file[0]);
-    add("&Edit", edit, sizeof edit / sizeof edit[0]);
-    add("&View", view, sizeof view / sizeof view[0]);
-    return bar;
-}
-
-HACCEL make_keys()
-{
-    ACCEL keys[] = {
-        {FCONTROL | FVIRTKEY, 'C', id_copy},      {FCONTROL | FVIRTKEY, 'A', id_select_all},
-        {FCONTROL | FVIRTKEY, 'S', id_save},      {FCONTROL | FVIRTKEY, 'L', id_clear},
-        {FCONTROL | FVIRTKEY, 'F', id_find_box},  {FVIRTKEY, VK_F3, id_find_next},
-        {FSHIFT | FVIRTKEY, VK_F3, id_find_previous}, {FVIRTKEY, VK_SCROLL, id_pause},
-        {FCONTROL | FVIRTKEY, 'P', id_pause},     {FCONTROL | FVIRTKEY, 'T', id_on_top},
-        {FCONTROL | FVIRTKEY, 'O', id_open},      {FCONTROL | FVIRTKEY, 'R', id_copy_run},
-    };
-    return CreateAcceleratorTableA(keys, static_cast<int>(sizeof keys / sizeof keys[0]));
+        show_file(path);
 }
 
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
@@ -263,7 +111,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         HDROP drop = reinterpret_cast<HDROP>(wparam);
         char path[MAX_PATH];
         if (DragQueryFileA(drop, 0, path, sizeof path) > 0)
-            open_file(path);
+            show_file(path);
         DragFinish(drop);
         return 0;
     }
@@ -271,6 +119,11 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         g_viewer.window = window;
         g_viewer.dpi = window_dpi(window);
         create_controls(window, reinterpret_cast<CREATESTRUCTA*>(lparam)->hInstance);
+        return 0;
+    case WM_GETMINMAXINFO:
+        // Narrow enough for a corner of the screen; the toolbar wraps.
+        reinterpret_cast<MINMAXINFO*>(lparam)->ptMinTrackSize.x = 320;
+        reinterpret_cast<MINMAXINFO*>(lparam)->ptMinTrackSize.y = 240;
         return 0;
     case WM_SIZE:
         lay_out(window);
@@ -297,7 +150,19 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
             std::string path;
             if (data->cbData > 0 && data->lpData != nullptr)
                 path.assign(static_cast<const char*>(data->lpData), data->cbData);
-            return open_log(path) ? TRUE : FALSE;
+            if (!open_log(path))
+                return FALSE;
+            // Said in the list (and so at the head of the new log) and in
+            // the status bar, whose log part names the file from now on.
+            g_viewer.pending.push_back(
+                own_line("[Corvane] logging to " + path + " from now on (handed over by a second start)", false));
+            g_viewer.note = "Logging began: " + path;
+            if (!g_viewer.drain_posted) {
+                g_viewer.drain_posted = true;
+                PostMessageA(window, drain_message, 0, 0);
+            }
+            update_status();
+            return TRUE;
         }
         if (data != nullptr && data->dwData == open_file_tag && data->cbData > 0 && data->lpData != nullptr) {
             // Opened once the sender has its answer: a box may ask the user.
@@ -327,7 +192,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         return 0;
     case open_message:
         if (!g_viewer.open_later.empty())
-            open_file(g_viewer.open_later);
+            show_file(g_viewer.open_later);
         g_viewer.open_later.clear();
         return 0;
     case capture_message:
@@ -435,13 +300,32 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         case id_exit:
             PostMessageA(window, WM_CLOSE, 0, 0);
             return 0;
+        case id_capture:
+            if (!g_viewer.file_view)
+                set_capture(!capture_is_on());
+            return 0;
+        case id_font:
+            choose_font();
+            return 0;
+        case id_highlights:
+            edit_highlights();
+            return 0;
+        case id_help:
+            show_help();
+            return 0;
+        case id_about:
+            show_about();
+            return 0;
         default:
             break;
         }
         break;
     }
     case WM_CLOSE:
-        take_captured();
+        if (!g_viewer.file_view) {
+            save_settings();
+            take_captured();
+        }
         settle(true);
         close_log();
         DestroyWindow(window);
@@ -466,19 +350,30 @@ std::string full_path(const std::string& path)
     return length > 0 && length < sizeof full ? std::string(full, length) : path;
 }
 
+// "/view <file>" as the first word: a file window.
+bool is_file_window_start(const char* tail)
+{
+    while (*tail == ' ' || *tail == '\t')
+        ++tail;
+    size_t length = sizeof file_window_switch - 1;
+    return _strnicmp(tail, file_window_switch, length) == 0 && (tail[length] == ' ' || tail[length] == '\t');
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
 {
     // An elevated viewer follows no junction another account made.
     enforce_redirection_trust();
     ViewerOptions options = parse_options(tail ? tail : "");
-    std::string log_path = full_path(options.log);
+    g_viewer.file_view = tail != nullptr && is_file_window_start(tail) && !options.open.empty();
+    std::string log_path = g_viewer.file_view ? std::string() : full_path(options.log);
     g_viewer.elapsed = options.elapsed;
     if (options.keep != 0 && options.keep < g_viewer.store.rows_max)
         g_viewer.store.rows_max = options.keep;
     bool log_taken = false;
     // A file the running viewer cannot open is said in its list.
     std::string refused;
-    if (hand_over_to_running(window_class, log_path, full_path(options.open), &log_taken, &refused))
+    if (!g_viewer.file_view &&
+        hand_over_to_running(window_class, log_path, full_path(options.open), &log_taken, &refused))
         return log_taken ? 0 : 2;
     if (!refused.empty())
         g_viewer.pending.push_back(own_line(refused, true));
@@ -487,6 +382,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
         g_viewer.log_failed = true;
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
+    load_settings();
 
     WNDCLASSA wc = {};
     wc.lpfnWndProc = window_proc;
@@ -494,33 +390,55 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
     wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = window_class;
+    wc.lpszClassName = g_viewer.file_view ? file_window_class : window_class;
     RegisterClassA(&wc);
     // The debugger output of this session and, when elevated, of the
     // machine (runs started as SYSTEM by a deployment agent).
-    capture_open();
+    if (!g_viewer.file_view)
+        capture_open();
     HACCEL keys = make_keys();
-    g_viewer.window = CreateWindowExA(0, window_class, trace_viewer_title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+    std::string title = g_viewer.file_view ? "Corvane - " + options.open : std::string(trace_viewer_title);
+    g_viewer.window = CreateWindowExA(0, wc.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                       CW_USEDEFAULT, 900, 560, nullptr, make_menu(), instance, nullptr);
     if (g_viewer.window == nullptr) {
-        capture_stop();
+        if (!g_viewer.file_view)
+            capture_stop();
         return 1;
     }
     // Created at 96 DPI's size; a window on a scaled monitor grows to match.
     if (g_viewer.dpi != USER_DEFAULT_SCREEN_DPI)
         SetWindowPos(g_viewer.window, nullptr, 0, 0, scaled(900), scaled(560), SWP_NOMOVE | SWP_NOZORDER);
-    ShowWindow(g_viewer.window, show);
+    // A file window takes the look but not the place, filters or find text.
+    if (!g_viewer.file_view)
+        apply_loaded_settings();
+    else if (g_viewer.list_face.lfFaceName[0] != '\0')
+        set_fonts();
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof placement;
+    bool maximized = GetWindowPlacement(g_viewer.window, &placement) && placement.showCmd == SW_SHOWMAXIMIZED;
+    ShowWindow(g_viewer.window, maximized && show == SW_SHOWNORMAL ? SW_SHOWMAXIMIZED : show);
 
     DragAcceptFiles(g_viewer.window, TRUE);
     if (g_viewer.elapsed)
         CheckMenuItem(GetMenu(g_viewer.window), id_elapsed, MF_CHECKED);
-    capture_start(g_viewer.window, capture_message);
+    if (g_viewer.file_view) {
+        EnableMenuItem(GetMenu(g_viewer.window), id_capture, MF_GRAYED);
+        g_viewer.file_path = options.open;
+        ShowWindow(GetDlgItem(g_viewer.window, id_pause), SW_HIDE);
+        lay_out(g_viewer.window);
+    } else {
+        capture_start(g_viewer.window, capture_message);
+        CheckMenuItem(GetMenu(g_viewer.window), id_capture, capture_is_on() ? MF_CHECKED : MF_UNCHECKED);
+    }
     if (!options.open.empty())
         open_file(options.open);
+    if (g_viewer.file_view && view_count(g_viewer.store) > 0)
+        SendMessageA(g_viewer.list, LVM_ENSUREVISIBLE, 0, FALSE);
     if (!g_viewer.pending.empty()) {
         g_viewer.drain_posted = true;
         PostMessageA(g_viewer.window, drain_message, 0, 0);
     }
+    update_status();
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
@@ -533,7 +451,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int show)
         DestroyAcceleratorTable(keys);
     if (g_viewer.font != nullptr)
         DeleteObject(g_viewer.font);
-    capture_stop();
+    if (g_viewer.list_font != nullptr)
+        DeleteObject(g_viewer.list_font);
+    if (!g_viewer.file_view)
+        capture_stop();
     close_log();
     return g_viewer.log_failed ? 2 : 0;
 }

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "viewer/capture.h"
 #include "viewer/commands.h"
 
 namespace {
@@ -93,20 +94,61 @@ std::string view_text(bool selected_only)
 
 void update_status()
 {
+    if (g_viewer.status == nullptr)
+        return;
     const TraceStore& store = g_viewer.store;
     std::string lines = grouped(store.rows.size()) + (store.rows.size() == 1 ? " line" : " lines");
-    if (!store.include.empty() || !store.exclude.empty())
+    if (!store.include_terms.empty() || !store.exclude_terms.empty())
         lines += ", " + grouped(view_count(store)) + " shown";
     if (store.dropped > 0)
         lines += "; the oldest " + grouped(store.dropped) + " dropped (at most " + grouped(store.rows_max) + " kept)";
-    std::string scrolling =
-        g_viewer.paused ? "Paused: " + grouped(g_viewer.waiting) + " new lines below" : "Following new lines";
-    std::string last = !g_viewer.note.empty()     ? g_viewer.note
-                       : g_viewer.log_path.empty() ? std::string("No log file")
-                                                   : "Log: " + g_viewer.log_path;
-    const std::string* parts[] = {&lines, &scrolling, &last};
-    for (WPARAM i = 0; i < 3; ++i)
+    std::string scrolling = g_viewer.file_view ? std::string("A file: nothing new comes in")
+                            : g_viewer.paused  ? "Paused: " + grouped(g_viewer.waiting) + " new lines below"
+                                               : std::string("Following new lines");
+    if (!g_viewer.file_view && !capture_is_on())
+        scrolling += "; debugger output off";
+    std::string log = g_viewer.file_view         ? "File: " + g_viewer.file_path
+                      : g_viewer.log_path.empty() ? std::string("No log file")
+                                                  : "Log: " + g_viewer.log_path;
+    const std::string* parts[] = {&lines, &scrolling, &log, &g_viewer.note};
+    for (WPARAM i = 0; i < 4; ++i)
         SendMessageA(g_viewer.status, SB_SETTEXTA, i, reinterpret_cast<LPARAM>(parts[i]->c_str()));
+}
+
+// While following, the newest row stays in view, also after the list
+// changed its size.
+void follow_newest()
+{
+    int count = static_cast<int>(view_count(g_viewer.store));
+    if (!g_viewer.paused && !g_viewer.file_view && count > 0)
+        SendMessageA(g_viewer.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count - 1), FALSE);
+}
+
+// The focused line whole (its time, source and text), which the list's
+// cells cut at 260 characters.
+void show_detail()
+{
+    if (g_viewer.detail == nullptr)
+        return;
+    const TraceStore& store = g_viewer.store;
+    std::string text;
+    if (g_viewer.focus != no_line && g_viewer.focus >= store.first && g_viewer.focus < store_next_line(store)) {
+        const StoreRow& row = store.rows[static_cast<size_t>(g_viewer.focus - store.first)];
+        text = row_stamp(row) + "   " + store.sources[row.source] + "\r\n" + shown_text(g_viewer.focus, row);
+    }
+    int wide = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring shown(wide > 0 ? static_cast<size_t>(wide) : 1, L'\0');
+    if (wide > 0)
+        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &shown[0], wide);
+    SetWindowTextW(g_viewer.detail, shown.c_str());
+}
+
+// The hint shows while nothing has come in.
+static void show_hint()
+{
+    bool empty = !g_viewer.file_view && g_viewer.store.rows.empty();
+    if ((IsWindowVisible(g_viewer.hint) != FALSE) != empty)
+        ShowWindow(g_viewer.hint, empty ? SW_SHOWNA : SW_HIDE);
 }
 
 // The list brought up to the store: new rows counted in, the last shown
@@ -134,8 +176,8 @@ void refresh_list()
         sync_list_selection();
     if (gone > 0 && g_viewer.paused)
         scroll_to_top(top > static_cast<long>(gone) ? top - static_cast<long>(gone) : 0);
-    if (!g_viewer.paused && count > 0)
-        SendMessageA(g_viewer.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count - 1), FALSE);
+    follow_newest();
+    show_hint();
     update_status();
 }
 
@@ -173,6 +215,8 @@ void clear()
     g_viewer.syncing = true;
     SendMessageA(g_viewer.list, LVM_SETITEMCOUNT, 0, 0);
     g_viewer.syncing = false;
+    show_detail();
+    show_hint();
     update_status();
 }
 
@@ -231,6 +275,7 @@ void find(bool backwards)
     selection_set(g_viewer.selection, line, line, true);
     g_viewer.focus = line;
     sync_list_selection();
+    show_detail();
     SendMessageA(g_viewer.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(hit), FALSE);
     if (!g_viewer.paused)
         set_paused(true);
@@ -276,8 +321,8 @@ void selection_changed(int from, int to, UINT old_state, UINT new_state)
             // Every row at once.
             selection_clear(g_viewer.selection);
             g_viewer.selection.all = selected;
-        } else if (static_cast<size_t>(to) < count && g_viewer.store.include.empty() &&
-                   g_viewer.store.exclude.empty()) {
+        } else if (static_cast<size_t>(to) < count && g_viewer.store.include_terms.empty() &&
+                   g_viewer.store.exclude_terms.empty()) {
             selection_set(g_viewer.selection, view_line(g_viewer.store, static_cast<size_t>(from)),
                           view_line(g_viewer.store, static_cast<size_t>(to)), selected);
         } else {
@@ -287,8 +332,10 @@ void selection_changed(int from, int to, UINT old_state, UINT new_state)
             }
         }
     }
-    if (from >= 0 && (new_state & LVIS_FOCUSED) != 0 && static_cast<size_t>(from) < view_count(g_viewer.store))
+    if (from >= 0 && (new_state & LVIS_FOCUSED) != 0 && static_cast<size_t>(from) < view_count(g_viewer.store)) {
         g_viewer.focus = view_line(g_viewer.store, static_cast<size_t>(from));
+        show_detail();
+    }
 }
 
 // What a row shows in a column; the copy stops at the list's buffer.
@@ -311,29 +358,63 @@ void fill_cell(NMLVDISPINFOA* info)
     info->item.pszText[length] = '\0';
 }
 
-// Failure lines in red on a pale red ground.
+// A row's colours by what it means.  Text on ground.
+struct RowColours {
+    COLORREF text;
+    COLORREF ground;
+};
+constexpr RowColours run_running = {RGB(0, 40, 110), RGB(215, 228, 248)};
+constexpr RowColours run_succeeded = {RGB(0, 80, 20), RGB(210, 240, 212)};
+constexpr RowColours run_failed = {RGB(150, 0, 0), RGB(250, 200, 200)};
+constexpr RowColours failure_line = {RGB(170, 0, 0), RGB(255, 230, 230)};
+// A failure the run's retry rules answer: a step, not the run's failure.
+constexpr RowColours expected_line = {RGB(110, 80, 0), RGB(255, 246, 220)};
+
+LRESULT painted(NMLVCUSTOMDRAW* draw, RowColours colours)
+{
+    draw->clrText = colours.text;
+    draw->clrTextBk = colours.ground;
+    return CDRF_NEWFONT;
+}
+
+// Selected rows in the selection's colours also while the keyboard is in
+// a box (the list's own would be a faint band then); a run's head row in
+// its outcome's colours; highlight rules; failures, red unless the run's
+// own retry rules expect them.
 LRESULT draw_row(NMLVCUSTOMDRAW* draw)
 {
     if (draw->nmcd.dwDrawStage == CDDS_PREPAINT)
         return CDRF_NOTIFYITEMDRAW;
     if (draw->nmcd.dwDrawStage != CDDS_ITEMPREPAINT)
         return CDRF_DODEFAULT;
+    const TraceStore& store = g_viewer.store;
     size_t index = static_cast<size_t>(draw->nmcd.dwItemSpec);
-    if (g_viewer.selection.all && index < view_count(g_viewer.store)) {
-        draw->clrText = GetSysColor(COLOR_HIGHLIGHTTEXT);
-        draw->clrTextBk = GetSysColor(COLOR_HIGHLIGHT);
-        return CDRF_NEWFONT;
+    if (index >= view_count(store))
+        return CDRF_DODEFAULT;
+    uint64_t line = view_line(store, index);
+    if (g_viewer.selection.all || selection_holds(g_viewer.selection, line)) {
+        draw->nmcd.uItemState &= ~static_cast<UINT>(CDIS_SELECTED | CDIS_FOCUS);
+        return painted(draw, RowColours{GetSysColor(COLOR_HIGHLIGHTTEXT), GetSysColor(COLOR_HIGHLIGHT)});
     }
-    if (index < view_count(g_viewer.store) && view_row(g_viewer.store, index).header) {
-        // A run's head: a band that sets the runs apart.
-        draw->clrText = RGB(0, 40, 110);
-        draw->clrTextBk = RGB(215, 228, 248);
-        return CDRF_NEWFONT;
+    const StoreRow& row = view_row(store, index);
+    if (row.header) {
+        const Run* run = run_headed_by(line);
+        RunOutcome outcome = run != nullptr ? run_outcome(run->outcome) : RunOutcome::running;
+        return painted(draw, outcome == RunOutcome::succeeded ? run_succeeded
+                             : outcome == RunOutcome::failed  ? run_failed
+                                                              : run_running);
     }
-    if (index < view_count(g_viewer.store) && view_row(g_viewer.store, index).failure) {
-        draw->clrText = RGB(170, 0, 0);
-        draw->clrTextBk = RGB(255, 230, 230);
-        return CDRF_NEWFONT;
+    if (!g_viewer.highlights.empty() || row.failure) {
+        std::string text = row_text(store, row);
+        int rule = highlight_of(g_viewer.highlights, text.data(), text.size());
+        if (rule >= 0) {
+            COLORREF ground = g_viewer.highlights[static_cast<size_t>(rule)].colour;
+            // Dark grounds take white text.
+            int light = GetRValue(ground) * 3 + GetGValue(ground) * 6 + GetBValue(ground);
+            return painted(draw, RowColours{light < 1280 ? RGB(255, 255, 255) : RGB(0, 0, 0), ground});
+        }
+        if (row.failure)
+            return painted(draw, is_expected_retry_line(text.data(), text.size()) ? expected_line : failure_line);
     }
     return CDRF_DODEFAULT;
 }

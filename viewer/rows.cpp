@@ -126,7 +126,7 @@ void commit(const Arrival& row, std::string* log_bytes)
             return;
     }
     if (run != nullptr && run->header == no_line) {
-        run->command = row.text;
+        run->command = run_command(row.text);
         run->command_due = false;
         run->header = store_next_line(g_viewer.store);
         add_row(run->started, row.source, "Tavenor run: " + run->command, false, true, to_log, log_bytes);
@@ -328,7 +328,8 @@ void copy_run()
 }
 
 // A file the viewer logged or saved, or Tavenor's own trace file, in place
-// of the list: its times and sources kept, its runs found again.  Lines of
+// of the list (a file window's, or the viewer's at its start, before
+// anything was captured): its times and sources kept, its runs found again.  Lines of
 // another shape are counted, not shown.
 void open_file(const std::string& path)
 {
@@ -382,6 +383,8 @@ void open_file(const std::string& path)
     snprintf(note, sizeof note, ": %llu lines%s", static_cast<unsigned long long>(taken),
              other > 0 ? (", " + std::to_string(other) + " of another shape left out").c_str() : "");
     g_viewer.note = "Opened " + path + note;
+    if (g_viewer.file_view)
+        g_viewer.file_path = path;
     update_status();
 }
 

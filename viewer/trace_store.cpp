@@ -38,7 +38,7 @@ std::string lowered(std::string text)
 
 bool filtering(const TraceStore& store)
 {
-    return !store.include.empty() || !store.exclude.empty();
+    return !store.include_terms.empty() || !store.exclude_terms.empty();
 }
 
 const char* text_of(const TraceStore& store, const StoreRow& row)
@@ -53,10 +53,19 @@ bool row_holds(const TraceStore& store, const StoreRow& row, const std::string& 
     return holds(text_of(store, row), row.length, needle) || holds(source.data(), source.size(), needle);
 }
 
+bool holds_any(const TraceStore& store, const StoreRow& row, const std::vector<std::string>& terms)
+{
+    for (const std::string& term : terms) {
+        if (row_holds(store, row, term))
+            return true;
+    }
+    return false;
+}
+
 bool passes(const TraceStore& store, const StoreRow& row)
 {
-    return (store.include.empty() || row_holds(store, row, store.include)) &&
-           (store.exclude.empty() || !row_holds(store, row, store.exclude));
+    return (store.include_terms.empty() || holds_any(store, row, store.include_terms)) &&
+           !holds_any(store, row, store.exclude_terms);
 }
 
 uint32_t source_index(TraceStore& store, const std::string& source)
@@ -158,10 +167,29 @@ void store_clear(TraceStore& store)
     store.view_dropped = 0;
 }
 
+std::vector<std::string> filter_terms(const std::string& text)
+{
+    std::vector<std::string> terms;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(';', start);
+        if (end == std::string::npos)
+            end = text.size();
+        size_t first = text.find_first_not_of(" \t", start);
+        size_t last = text.find_last_not_of(" \t", end == 0 ? 0 : end - 1);
+        if (first != std::string::npos && first < end && last != std::string::npos && last >= first)
+            terms.push_back(lowered(text.substr(first, last + 1 - first)));
+        start = end + 1;
+    }
+    return terms;
+}
+
 void store_set_filter(TraceStore& store, const std::string& include, const std::string& exclude)
 {
     store.include = lowered(include);
     store.exclude = lowered(exclude);
+    store.include_terms = filter_terms(include);
+    store.exclude_terms = filter_terms(exclude);
     store.shown.clear();
     if (!filtering(store))
         return;

@@ -48,11 +48,14 @@ struct TraceStore {
     size_t block_used = 0;           // bytes used in the last block
     std::vector<std::string> sources;
 
-    // The filter: rows whose text or source holds include (when not empty)
-    // and does not hold exclude (when not empty), letter case aside.  The
-    // numbers of the rows it leaves, while one is set.
+    // The filter: rows whose text or source holds one of the include terms
+    // (when there are any) and none of the exclude terms, letter case
+    // aside; a box's text holds its terms apart by ";".  The numbers of the
+    // rows it leaves, while one is set.
     std::string include;
     std::string exclude;
+    std::vector<std::string> include_terms;
+    std::vector<std::string> exclude_terms;
     std::deque<uint64_t> shown;
 };
 
@@ -67,6 +70,9 @@ bool store_add(TraceStore& store, uint32_t time_ms, const std::string& source, c
                bool failure, uint32_t date = 0, bool header = false);
 void store_clear(TraceStore& store);
 
+// A filter box's text as its terms: split at ";", blanks around each term
+// dropped, empty terms left out, lower case.
+std::vector<std::string> filter_terms(const std::string& text);
 // Sets the filter and rebuilds the view.
 void store_set_filter(TraceStore& store, const std::string& include, const std::string& exclude);
 

@@ -14,9 +14,15 @@
 #include "viewer/intake.h"
 #include "viewer/line.h"
 #include "viewer/log_writer.h"
+#include "viewer/row_style.h"
 #include "viewer/trace_store.h"
 
 constexpr char window_class[] = "CorvaneViewer";
+// A window that shows a file (File > Open) is a process of its own, of
+// another class and title, so that neither Tavenor nor a second start
+// takes it for the viewer.
+constexpr char file_window_class[] = "CorvaneFile";
+constexpr char file_window_switch[] = "/view";
 constexpr UINT drain_message = WM_APP + 1;
 constexpr UINT capture_message = WM_APP + 2;
 // From the log's writer: writing failed (wparam: the error, 0 when the disk
@@ -83,12 +89,20 @@ struct Viewer {
     HWND exclude = nullptr;  // filter: lines not holding this
     HWND find = nullptr;
     HWND status = nullptr;
-    HFONT font = nullptr;
+    HWND detail = nullptr;   // the focused line whole, below the list
+    HWND hint = nullptr;     // over the empty list: how lines get here
+    HFONT font = nullptr;        // the controls'
+    HFONT list_font = nullptr;   // the list's and the detail pane's: the user's choice, when made
+    LOGFONTA list_face = {};     // that choice; lfFaceName empty: none made
+    int bar_height = 0;          // the toolbar's rows, as laid out
+    bool file_view = false;      // a window of a file: no capture, no log
+    std::string file_path;       // the file it shows
+    std::vector<Highlight> highlights;
     UINT dpi = USER_DEFAULT_SCREEN_DPI;
     TraceStore store;          // everything shown
     bool paused = false;       // new lines do not scroll the list
     uint64_t waiting = 0;      // lines come in while paused
-    std::string note;          // the last search's outcome, in the status bar
+    std::string note;          // the last search's or command's outcome, in the status bar's part of its own
     std::string log_path;
     bool refresh_due = false;    // lines are in the store, not yet in the list
     bool settle_due = false;     // the settle timer is set for the oldest waiting row
@@ -127,6 +141,8 @@ std::string run_title(const Run& run);
 std::string saved_text();
 void copy_run();
 void open_file(const std::string& path);
+// A file shown without losing the captured lines: in a window of its own.
+void show_file(const std::string& path);
 bool open_log(const std::string& path);
 void close_log();
 
@@ -144,6 +160,32 @@ void select_all();
 void selection_changed(int from, int to, UINT old_state, UINT new_state);
 void fill_cell(NMLVDISPINFOA* info);
 LRESULT draw_row(NMLVCUSTOMDRAW* draw);
+// The detail pane brought to the focused line.
+void show_detail();
+// Keeps the newest row in view while following.
+void follow_newest();
+
+// The window's layout (window_layout.cpp): controls, fonts, the toolbar
+// that wraps at small widths, the status bar's parts.
+int scaled(int size);
+void create_controls(HWND window, HINSTANCE instance);
+void set_fonts();
+void lay_out(HWND window);
+
+// Menus, keys and the dialogs of the View and Help menus (menus.cpp).
+HMENU make_menu();
+HACCEL make_keys();
+void choose_font();
+void edit_highlights();
+void show_help();
+void show_about();
+void set_on_top(bool on_top);
+void set_capture(bool on);
+
+// Settings remembered per user (settings.cpp).
+void load_settings();
+void apply_loaded_settings();
+void save_settings();
 
 // The window (corvane.cpp): a box of the viewer's own, titled apart from
 // its window.
