@@ -9,6 +9,16 @@
 // Children inherit the desktop (checked under Wine: a grandchild started
 // without a desktop of its own finds the test's window and not one of the
 // same title on the default desktop).
+//
+// Wine 8 puts only the test's first thread on the desktop named in
+// STARTUPINFO: the threads the test starts later land on the desktop of the
+// thread that started the test, this launcher's.  A stand-in viewer window
+// made on such a thread was on the default desktop, out of the test's
+// Tavenor's sight and beside the developer's Corvane.  So this thread moves
+// to the test's desktop before starting the test.  On Windows every thread
+// of the test is on the named desktop anyway ("Thread Connection to a
+// Desktop", Microsoft Learn: a thread is assigned the desktop its process
+// connected to), and this launcher makes no windows on its own.
 #include <windows.h>
 
 #include <stdio.h>
@@ -57,6 +67,11 @@ int main(int argc, char**)
     HDESK own = CreateDesktopA(desktop, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
     if (own == nullptr) {
         fprintf(stderr, "tavenor-test-desktop: no desktop of its own (error %lu)\n", GetLastError());
+        return 70;
+    }
+    if (!SetThreadDesktop(own)) {
+        fprintf(stderr, "tavenor-test-desktop: cannot move to its desktop (error %lu)\n", GetLastError());
+        CloseDesktop(own);
         return 70;
     }
     HANDLE job = CreateJobObjectA(nullptr, nullptr);
