@@ -116,3 +116,12 @@ void ViewerWindow::clear()
     messages_.clear();
     LeaveCriticalSection(&lock_);
 }
+
+bool debugger_output_taken()
+{
+    HANDLE ready = OpenEventA(SYNCHRONIZE, FALSE, "DBWIN_BUFFER_READY");
+    if (ready == nullptr)
+        return false;
+    CloseHandle(ready);
+    return true;
+}

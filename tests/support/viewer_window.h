@@ -49,3 +49,9 @@ private:
     std::vector<ViewerMessage> messages_;
     int handled_ = 0;
 };
+
+// Another debugger-output monitor holds the session's debugger output (a
+// viewer the developer has open): there is one reader per session, so the
+// tests of what the viewer captures cannot run beside it, and a viewer the
+// tests start says so in its first row.
+bool debugger_output_taken();

@@ -38,18 +38,6 @@ PROCESS_INFORMATION start(const std::string& command_line, const char* desktop =
     return process;
 }
 
-// Another debugger-output monitor holds the session's debugger output (a
-// viewer the developer has open): there is one reader per session, so the
-// tests of what the viewer captures cannot run beside it.
-bool debugger_output_taken()
-{
-    HANDLE ready = OpenEventA(SYNCHRONIZE, FALSE, "DBWIN_BUFFER_READY");
-    if (ready == nullptr)
-        return false;
-    CloseHandle(ready);
-    return true;
-}
-
 // A cell of the viewer's list, read in the viewer's own memory: a list
 // view answers with text only to its own process.
 std::wstring cell_text(HANDLE process, HWND list, int item, int column)
