@@ -5,25 +5,13 @@
 #include <string.h>
 
 #include "difx/result_names.h"
+#include "viewer/trace_store.h"
 
 namespace {
 
 char lower(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
-// text holds needle (lower case), letter case aside.
-bool holds(const char* text, size_t length, const std::string& needle)
-{
-    for (size_t i = 0; i + needle.size() <= length; ++i) {
-        size_t k = 0;
-        while (k < needle.size() && lower(text[i + k]) == needle[k])
-            ++k;
-        if (k == needle.size())
-            return true;
-    }
-    return false;
 }
 
 bool starts_with(const std::string& text, const char* prefix)
@@ -140,7 +128,7 @@ std::string format_highlights(const std::vector<Highlight>& rules)
 int highlight_of(const std::vector<Highlight>& rules, const char* text, size_t length)
 {
     for (size_t i = 0; i < rules.size(); ++i) {
-        if (holds(text, length, rules[i].text))
+        if (text_holds(text, length, rules[i].text))
             return static_cast<int>(i);
     }
     return -1;

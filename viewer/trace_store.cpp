@@ -12,22 +12,6 @@ char lower(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// needle (already lower case) in text, ASCII letter case aside.
-bool holds(const char* text, size_t length, const std::string& needle)
-{
-    if (needle.empty())
-        return true;
-    if (needle.size() > length)
-        return false;
-    for (size_t i = 0; i + needle.size() <= length; ++i) {
-        size_t k = 0;
-        while (k < needle.size() && lower(text[i + k]) == needle[k])
-            ++k;
-        if (k == needle.size())
-            return true;
-    }
-    return false;
-}
 
 std::string lowered(std::string text)
 {
@@ -50,7 +34,7 @@ const char* text_of(const TraceStore& store, const StoreRow& row)
 bool row_holds(const TraceStore& store, const StoreRow& row, const std::string& needle)
 {
     const std::string& source = store.sources[row.source];
-    return holds(text_of(store, row), row.length, needle) || holds(source.data(), source.size(), needle);
+    return text_holds(text_of(store, row), row.length, needle) || text_holds(source.data(), source.size(), needle);
 }
 
 bool holds_any(const TraceStore& store, const StoreRow& row, const std::vector<std::string>& terms)
@@ -92,6 +76,23 @@ void drop_oldest(TraceStore& store)
 }
 
 } // namespace
+
+// needle (already lower case) in text, ASCII letter case aside.
+bool text_holds(const char* text, size_t length, const std::string& needle)
+{
+    if (needle.empty())
+        return true;
+    if (needle.size() > length)
+        return false;
+    for (size_t i = 0; i + needle.size() <= length; ++i) {
+        size_t k = 0;
+        while (k < needle.size() && lower(text[i + k]) == needle[k])
+            ++k;
+        if (k == needle.size())
+            return true;
+    }
+    return false;
+}
 
 bool is_failure_line(const char* text, size_t length)
 {

@@ -107,6 +107,8 @@ struct Selection {
 void selection_clear(Selection& selection);
 void selection_set(Selection& selection, uint64_t first, uint64_t last, bool selected);
 bool selection_holds(const Selection& selection, uint64_t line);
+// Whether text holds needle (already lower case), ASCII letter case aside.
+bool text_holds(const char* text, size_t length, const std::string& needle);
 // The view indexes of the selected lines the view holds, in order.
 std::vector<size_t> selection_in_view(const Selection& selection, const TraceStore& store);
 
