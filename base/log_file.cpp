@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "base/sizes.h"
+#include "base/token_sid.h"
 
 namespace {
 
@@ -28,19 +29,7 @@ bool running_user(BYTE* user, BYTE* owner)
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
         return false;
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } user_info;
-    union {
-        TOKEN_OWNER owner;
-        BYTE bytes[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE];
-    } owner_info;
-    DWORD size = 0;
-    bool got = GetTokenInformation(token, TokenUser, &user_info, sizeof user_info, &size) &&
-               CopySid(SECURITY_MAX_SID_SIZE, user, user_info.user.User.Sid) &&
-               GetTokenInformation(token, TokenOwner, &owner_info, sizeof owner_info, &size) &&
-               CopySid(SECURITY_MAX_SID_SIZE, owner, owner_info.owner.Owner);
+    bool got = token_sid(token, TokenUser, user) && token_sid(token, TokenOwner, owner);
     CloseHandle(token);
     return got;
 }

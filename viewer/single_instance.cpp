@@ -1,5 +1,6 @@
 #include "viewer/single_instance.h"
 
+#include "base/token_sid.h"
 #include "tracelib/viewer_channel.h"
 
 namespace {
@@ -10,21 +11,11 @@ bool token_identity(HANDLE process, BYTE* user, DWORD* integrity)
     HANDLE token = nullptr;
     if (!OpenProcessToken(process, TOKEN_QUERY, &token))
         return false;
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } owner;
-    union {
-        TOKEN_MANDATORY_LABEL label;
-        BYTE bytes[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
-    } level;
-    DWORD size = 0;
-    bool known = GetTokenInformation(token, TokenUser, &owner, sizeof owner, &size) &&
-                 CopySid(SECURITY_MAX_SID_SIZE, user, owner.user.User.Sid) &&
-                 GetTokenInformation(token, TokenIntegrityLevel, &level, sizeof level, &size) &&
-                 *GetSidSubAuthorityCount(level.label.Label.Sid) > 0;
+    BYTE level[SECURITY_MAX_SID_SIZE];
+    bool known = token_sid(token, TokenUser, user) && token_sid(token, TokenIntegrityLevel, level) &&
+                 *GetSidSubAuthorityCount(level) > 0;
     if (known)
-        *integrity = *GetSidSubAuthority(level.label.Label.Sid, *GetSidSubAuthorityCount(level.label.Label.Sid) - 1u);
+        *integrity = *GetSidSubAuthority(level, *GetSidSubAuthorityCount(level) - 1u);
     CloseHandle(token);
     return known;
 }
