@@ -130,7 +130,10 @@ int add_device(const char* id, const char* inf)
     return result;
 }
 
-int remove_devices(const char* id)
+// Calls act on every registered device with the hardware ID id, until act
+// answers other than exit_done.  exit_none when no device has the ID.
+using device_action = int (*)(HDEVINFO set, SP_DEVINFO_DATA* device, const char* instance);
+int each_device(const char* id, device_action act)
 {
     HDEVINFO set = all_devices();
     if (set == INVALID_HANDLE_VALUE)
@@ -143,15 +146,20 @@ int remove_devices(const char* id)
             continue;
         char instance[MAX_DEVICE_ID_LEN + 1] = "";
         SetupDiGetDeviceInstanceIdA(set, &device, instance, sizeof instance, nullptr);
-        if (!SetupDiCallClassInstaller(DIF_REMOVE, set, &device)) {
-            result = fail("DIF_REMOVE");
+        result = act(set, &device, instance);
+        if (result != exit_done)
             break;
-        }
-        printf("removed=%s\n", instance);
-        result = exit_done;
     }
     SetupDiDestroyDeviceInfoList(set);
     return result;
+}
+
+int remove_one(HDEVINFO set, SP_DEVINFO_DATA* device, const char* instance)
+{
+    if (!SetupDiCallClassInstaller(DIF_REMOVE, set, device))
+        return fail("DIF_REMOVE");
+    printf("removed=%s\n", instance);
+    return exit_done;
 }
 
 // The INF the device's driver was installed from: DEVPKEY_Device_DriverInfPath,
@@ -182,32 +190,18 @@ void driver_inf(HDEVINFO set, SP_DEVINFO_DATA* device, char* out, DWORD capacity
     RegCloseKey(key);
 }
 
-int device_info(const char* id)
+int show_one(HDEVINFO set, SP_DEVINFO_DATA* device, const char* instance)
 {
-    HDEVINFO set = all_devices();
-    if (set == INVALID_HANDLE_VALUE)
-        return fail("SetupDiGetClassDevs");
-    int result = exit_none;
-    SP_DEVINFO_DATA device = {};
-    device.cbSize = sizeof device;
-    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
-        if (!has_hardware_id(set, &device, id))
-            continue;
-        char instance[MAX_DEVICE_ID_LEN + 1] = "";
-        SetupDiGetDeviceInstanceIdA(set, &device, instance, sizeof instance, nullptr);
-        char inf[MAX_PATH * 3];
-        driver_inf(set, &device, inf, sizeof inf);
-        // A device not in the device tree answers CR_NO_SUCH_DEVINST; a
-        // null-driver device need not start, so its status is shown, not judged.
-        ULONG status = 0;
-        ULONG problem = 0;
-        CONFIGRET cr = CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0);
-        printf("instance=%s\tinf=%s\tpresent=%d\tstatus=0x%08lX\tproblem=%lu\n", instance, inf[0] ? inf : "-",
-               cr == CR_SUCCESS ? 1 : 0, cr == CR_SUCCESS ? status : 0UL, cr == CR_SUCCESS ? problem : 0UL);
-        result = exit_done;
-    }
-    SetupDiDestroyDeviceInfoList(set);
-    return result;
+    char inf[MAX_PATH * 3];
+    driver_inf(set, device, inf, sizeof inf);
+    // A device not in the device tree answers CR_NO_SUCH_DEVINST; a
+    // null-driver device need not start, so its status is shown, not judged.
+    ULONG status = 0;
+    ULONG problem = 0;
+    CONFIGRET cr = CM_Get_DevNode_Status(&status, &problem, device->DevInst, 0);
+    printf("instance=%s\tinf=%s\tpresent=%d\tstatus=0x%08lX\tproblem=%lu\n", instance, inf[0] ? inf : "-",
+           cr == CR_SUCCESS ? 1 : 0, cr == CR_SUCCESS ? status : 0UL, cr == CR_SUCCESS ? problem : 0UL);
+    return exit_done;
 }
 
 // Whether two files hold the same bytes.
@@ -288,9 +282,9 @@ int main(int argc, char** argv)
     if (strcmp(command, "add") == 0 && argc <= 4)
         result = add_device(argv[2], argc == 4 ? argv[3] : nullptr);
     else if (strcmp(command, "remove") == 0 && argc == 3)
-        result = remove_devices(argv[2]);
+        result = each_device(argv[2], remove_one);
     else if (strcmp(command, "info") == 0 && argc == 3)
-        result = device_info(argv[2]);
+        result = each_device(argv[2], show_one);
     else if (strcmp(command, "staged") == 0 && argc == 3)
         result = staged_copies(argv[2]);
     else
