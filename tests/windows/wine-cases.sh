@@ -11,9 +11,7 @@
 #
 # Rows marked "standin" run against the backend's tests' build over its
 # documented driver store (tests/backend/platform_standin.cpp), since Wine
-# has none; "shipped" rows against the shipped backend.  A row with a
-# "pending" branch expects a change that branch makes and is reported as
-# pending, not run, until that branch is merged and the column cleared.
+# has none; "shipped" rows against the shipped backend.
 set -eu
 part=$1
 build=$(cd "$2" && pwd)
@@ -120,13 +118,9 @@ device_state() { # ours, none or absent
 tab=$(printf '\t')
 # Empty fields become "-": read takes runs of tabs as one.
 tail -n +2 "$root/tests/windows/cases.tsv" | awk -F'\t' -v OFS='\t' '{ for (i = 1; i <= NF; i++) if ($i == "") $i = "-"; print }' |
-while IFS=$tab read -r case before run expected after wine_column pending _source what; do
+while IFS=$tab read -r case before run expected after wine_column _source what; do
     case $wine_column in standin | shipped) ;; *) continue ;; esac
     [ "$before" != - ] || before=
-    if [ "$pending" != - ]; then
-        echo "pending $case: expects the change of branch $pending"
-        continue
-    fi
     reset
     lib=backend-standin
     [ "$wine_column" = shipped ] && lib=backend
