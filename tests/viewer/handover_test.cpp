@@ -13,35 +13,12 @@
 #include <vector>
 
 #include "e2e/drive.h"
+#include "support/programs.h"
 #include "support/test_files.h"
 #include "tracelib/viewer_channel.h"
 #include "viewer/single_instance.h"
 
 namespace {
-
-// Starts a program; its process, or none.
-PROCESS_INFORMATION start(const std::string& command_line)
-{
-    std::vector<char> writable(command_line.begin(), command_line.end());
-    writable.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        process.hProcess = nullptr;
-    return process;
-}
-
-void end(PROCESS_INFORMATION* process)
-{
-    if (process->hProcess == nullptr)
-        return;
-    TerminateProcess(process->hProcess, 0);
-    WaitForSingleObject(process->hProcess, 10000);
-    CloseHandle(process->hThread);
-    CloseHandle(process->hProcess);
-    process->hProcess = nullptr;
-}
 
 // The viewer's window of the process, once its list is made; none after a while.
 HWND viewer_window_of(DWORD process_id)
@@ -73,7 +50,7 @@ TEST(Handover, TheLogGoesOnlyToAViewerThatCanBeTrustedWithIt)
         std::string record = folder + "\\received.txt";
         std::string log = folder + "\\corvane.log";
         PROCESS_INFORMATION impostor =
-            start("\"" + program_folder() + "tavenor-impostor-viewer.exe\" " + c.impostor + " \"" + record + "\"");
+            start_program("\"" + program_folder() + "tavenor-impostor-viewer.exe\" " + c.impostor + " \"" + record + "\"");
         ASSERT_NE(impostor.hProcess, nullptr);
         HANDLE claim = nullptr;
         for (int i = 0; i < 500 && claim == nullptr; ++i) {
@@ -88,7 +65,7 @@ TEST(Handover, TheLogGoesOnlyToAViewerThatCanBeTrustedWithIt)
         ASSERT_NE(claim, nullptr) << c.impostor;
         CloseHandle(claim);
 
-        PROCESS_INFORMATION viewer = start("\"" + program_folder() + "Corvane.exe\" /log \"" + log + "\"");
+        PROCESS_INFORMATION viewer = start_program("\"" + program_folder() + "Corvane.exe\" /log \"" + log + "\"");
         ASSERT_NE(viewer.hProcess, nullptr);
         if (c.handed) {
             EXPECT_EQ(WaitForSingleObject(viewer.hProcess, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
@@ -109,8 +86,8 @@ TEST(Handover, TheLogGoesOnlyToAViewerThatCanBeTrustedWithIt)
                 << read_file(log);
             EXPECT_EQ(read_file(record), "");
         }
-        end(&viewer);
-        end(&impostor);
+        finish_program(&viewer, 0);
+        finish_program(&impostor, 0);
     }
 }
 

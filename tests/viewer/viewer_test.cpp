@@ -13,30 +13,13 @@
 #include <vector>
 
 #include "e2e/stage.h"
+#include "support/programs.h"
 #include "support/test_files.h"
 #include "tracelib/viewer_channel.h"
 #include "viewer/commands.h"
 #include "viewer/intake.h"
 
 namespace {
-
-// Starts command_line; on desktop when given ("WinSta0\\Default" for the
-// one everybody sees), else on this test's own (see
-// support/own_desktop.cpp: the test runs in a job that ends whatever it
-// starts).  A process handle of nullptr when it cannot start.
-PROCESS_INFORMATION start(const std::string& command_line, const char* desktop = nullptr, const char* folder = nullptr)
-{
-    std::vector<char> writable(command_line.begin(), command_line.end());
-    writable.push_back('\0');
-    std::string desktop_name = desktop != nullptr ? desktop : "";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.lpDesktop = desktop != nullptr ? &desktop_name[0] : nullptr;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, folder, &startup, &process))
-        return PROCESS_INFORMATION{};
-    return process;
-}
 
 // A cell of the viewer's list, read in the viewer's own memory: a list
 // view answers with text only to its own process.
@@ -85,7 +68,7 @@ public:
     {
         // Asked before the viewer starts, which takes the channel itself.
         const bool taken = debugger_output_taken();
-        process_ = start("\"" + program_folder() + "Corvane.exe\" /log \"" + log + "\" " + more);
+        process_ = start_program("\"" + program_folder() + "Corvane.exe\" /log \"" + log + "\" " + more);
         if (process_.hProcess == nullptr)
             return;
         for (int i = 0; i < 1500 && window_ == nullptr; ++i) {
@@ -201,16 +184,10 @@ std::vector<std::string> log_texts(const std::string& log)
 // Starts a program outside any debugger and waits for its end; its process id.
 DWORD run_plain(const std::string& command_line)
 {
-    std::vector<char> writable(command_line.begin(), command_line.end());
-    writable.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    PROCESS_INFORMATION process = start_program(command_line);
+    if (process.hProcess == nullptr)
         return 0;
-    WaitForSingleObject(process.hProcess, 30000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    finish_program(&process, 30000);
     return process.dwProcessId;
 }
 
@@ -298,19 +275,9 @@ TEST(Viewer, ASecondStartHandsItsLogToTheFirstAndEnds)
     std::string own = folder + "\\second";
     ASSERT_TRUE(make_dirs(own));
     std::string command = "\"" + program_folder() + "Corvane.exe\" /log second.log";
-    std::vector<char> writable(command.begin(), command.end());
-    writable.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION second = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, own.c_str(), &startup,
-                               &second));
-    EXPECT_EQ(WaitForSingleObject(second.hProcess, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
-    DWORD code = 99;
-    GetExitCodeProcess(second.hProcess, &code);
-    CloseHandle(second.hThread);
-    CloseHandle(second.hProcess);
-    EXPECT_EQ(code, 0u);
+    PROCESS_INFORMATION second = start_program(command, own.c_str());
+    ASSERT_NE(second.hProcess, nullptr);
+    EXPECT_EQ(finish_program(&second, 10000), 0u);
     EXPECT_TRUE(send(first.window(), trace_viewer_tag, "after", 5));
     first.stop();
     EXPECT_EQ(log_texts(read_file(own + "\\second.log")), std::vector<std::string>{"after"});
@@ -356,7 +323,7 @@ TEST(Viewer, DebuggerMessagesWithoutLineFeedsShowWhileTheirWriterRuns)
     ASSERT_NE(go_event, nullptr);
     const std::string writer = "\"" + program_folder() + "tavenor-debug-writer.exe\" ";
     PROCESS_INFORMATION first =
-        start(writer + "7 \"nonl message 1\" @250 \"nonl message 2\" @250 \"nonl message 3\" =" + go);
+        start_program(writer + "7 \"nonl message 1\" @250 \"nonl message 2\" @250 \"nonl message 3\" =" + go);
     ASSERT_NE(first.hProcess, nullptr);
     // Shown while the writer waits, not at its end.
     EXPECT_EQ(last_row_once(viewer.process(), list, L"nonl message 3"), L"nonl message 3");
@@ -408,9 +375,8 @@ TEST(Viewer, DebuggerMessagesWithoutLineFeedsShowWhileTheirWriterRuns)
 TEST(Viewer, AViewerAlreadyOpenIsNeverMet)
 {
     Stage stage = make_stage(test_name(), Library::full, "uninstall 0\n");
-    PROCESS_INFORMATION open = start("\"" + program_folder() + "Corvane.exe\" /log \"" + stage.folder +
-                                         "\\open.log\"",
-                                     "WinSta0\\Default");
+    PROCESS_INFORMATION open = start_program(
+        "\"" + program_folder() + "Corvane.exe\" /log \"" + stage.folder + "\\open.log\"", nullptr, "WinSta0\\Default");
     ASSERT_NE(open.hProcess, nullptr);
     WaitForInputIdle(open.hProcess, 30000);
     std::string log = stage.folder + "\\corvane.log";
@@ -685,13 +651,8 @@ TEST(Viewer, OpensTavenorsTraceFileWithItsRuns)
     // Asked before the viewer starts, which takes the channel itself.
     const bool taken = debugger_output_taken();
     std::string command = "\"" + program_folder() + "Corvane.exe\" \"" + trace + "\"";
-    std::vector<char> writable(command.begin(), command.end());
-    writable.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
+    PROCESS_INFORMATION process = start_program(command);
+    ASSERT_NE(process.hProcess, nullptr);
     // The window, once its list is made.
     HWND window = nullptr;
     HWND list = nullptr;

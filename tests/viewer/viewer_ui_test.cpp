@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "e2e/drive.h"
+#include "support/programs.h"
 #include "support/test_files.h"
 #include "tracelib/viewer_channel.h"
 #include "viewer/commands.h"
@@ -62,12 +63,8 @@ bool start(Started* viewer, const std::string& arguments)
     // Asked before the viewer starts, which takes the channel itself.
     const bool taken = debugger_output_taken();
     std::string command = "\"" + program_folder() + "Corvane.exe\" " + arguments;
-    std::vector<char> writable(command.begin(), command.end());
-    writable.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &viewer->process))
+    viewer->process = start_program(command);
+    if (viewer->process.hProcess == nullptr)
         return false;
     // Hang guard only: a window takes well under a second.
     for (int i = 0; i < 1500 && viewer->window == nullptr; ++i) {
@@ -232,16 +229,9 @@ TEST(ViewerWindow, OpeningAFileKeepsTheCapturedLines)
     ASSERT_TRUE(once([&] { return rows(viewer.list()) == 3; }));
 
     // "Corvane.exe <file>" while the viewer runs, as Explorer's Open With does.
-    Started second;
-    std::string command = "\"" + program_folder() + "Corvane.exe\" \"" + trace + "\"";
-    std::vector<char> writable(command.begin(), command.end());
-    writable.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    ASSERT_TRUE(CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &second.process));
-    EXPECT_EQ(WaitForSingleObject(second.process.hProcess, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
-    stop(&second);
+    PROCESS_INFORMATION second = start_program("\"" + program_folder() + "Corvane.exe\" \"" + trace + "\"");
+    ASSERT_NE(second.hProcess, nullptr);
+    EXPECT_NE(finish_program(&second, 30000), static_cast<DWORD>(STILL_ACTIVE));
 
     HWND file_window = nullptr;
     once([&] { return (file_window = FindWindowA("CorvaneFile", nullptr)) != nullptr &&
@@ -296,15 +286,9 @@ TEST(ViewerWindow, TheStatusBarAlwaysNamesTheLog)
     EXPECT_EQ(status_part(process, viewer.window, 2), "Log: " + first_log);
 
     std::string command = "\"" + program_folder() + "Corvane.exe\" /log \"" + second_log + "\"";
-    std::vector<char> writable(command.begin(), command.end());
-    writable.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    Started second;
-    ASSERT_TRUE(CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &second.process));
-    EXPECT_EQ(WaitForSingleObject(second.process.hProcess, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
-    stop(&second);
+    PROCESS_INFORMATION second = start_program(command);
+    ASSERT_NE(second.hProcess, nullptr);
+    EXPECT_NE(finish_program(&second, 30000), static_cast<DWORD>(STILL_ACTIVE));
     EXPECT_TRUE(once([&] { return status_part(process, viewer.window, 2) == "Log: " + second_log; }));
     EXPECT_EQ(status_part(process, viewer.window, 3), "Logging began: " + second_log);
     ASSERT_TRUE(once([&] { return rows(viewer.list()) == 1; }));
