@@ -56,10 +56,12 @@ SourceDir=..
 OutputDir=installers
 OutputBaseFilename=mydriver-setup
 PrivilegesRequired=admin
-; A 64-bit Tavenor on 64-bit Windows only (x64, or ARM64 with x64 emulation),
-; installed to the 64-bit Program Files.
-ArchitecturesAllowed=x64compatible
-ArchitecturesInstallIn64BitMode=x64compatible
+; x64 Windows only, installed to the 64-bit Program Files.  Not x64compatible:
+; that also matches ARM64 Windows, whose x64 emulation stops at the kernel, so
+; an x64 driver cannot run there and Tavenor refuses it (Inno Setup's
+; ArchitecturesAllowed page: for device drivers, x64os).
+ArchitecturesAllowed=x64os
+ArchitecturesInstallIn64BitMode=x64os
 
 [Files]
 Source: "Tavenor.exe";             DestDir: "{app}\driver"
