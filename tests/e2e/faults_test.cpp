@@ -114,11 +114,17 @@ TEST_F(Faults, TemporaryFolderThatCannotBeMade)
     EXPECT_EQ(tree_snapshot(store), snapshot);
 }
 
-TEST_F(Faults, AStoreOfTenThousandEntries)
+// The sweep goes through every entry of a store, however many come before
+// the package: a listing read into a table of fixed size, or a sweep that
+// gives up on folders without an INF or on loose files, misses the package,
+// which both Windows and Wine list after these names.  2,500 entries are
+// more than a table of 2,048 holds, at a quarter of the time 10,000 took;
+// the cost per folder of big stores is scripts/bench's (docs/performance.md).
+TEST_F(Faults, AStoreOfThousandsOfEntries)
 {
-    for (int i = 0; i < 9000; ++i)
+    for (int i = 0; i < 2300; ++i)
         CreateDirectoryA((store + "\\empty_" + std::to_string(i)).c_str(), nullptr);
-    for (int i = 0; i < 999; ++i)
+    for (int i = 0; i < 199; ++i)
         write_file(store + "\\file_" + std::to_string(i) + ".inf", device_id);
     add_package("hid_1");
     Stage stage = make_stage(test_name(), Library::full);
@@ -129,7 +135,7 @@ TEST_F(Faults, AStoreOfTenThousandEntries)
     EXPECT_FALSE(r.crashed);
     EXPECT_EQ(r.exit_code, 0u);
     EXPECT_EQ(journal_calls(read_journal(stage)), std::vector<std::string>{"uninstall 26"});
-    EXPECT_EQ(list_names(store + "\\*").size(), 10000u);
+    EXPECT_EQ(list_names(store + "\\*").size(), 2500u);
 }
 
 TEST_F(Faults, ADeepTreeIsRefusedWithoutACrash)

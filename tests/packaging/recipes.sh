@@ -23,6 +23,7 @@ prefix=$work/wine-prefix
 "$root/scripts/wine-run" --prefix "$prefix" cmd /c exit </dev/null >/dev/null 2>&1 || true
 wine_env "$prefix"
 start_display
+match_window_manager
 trap '"$wine_server" -k 2>/dev/null || true; stop_display' EXIT INT TERM
 
 # The test's own Windows helpers, built here so that the release build

@@ -82,7 +82,6 @@ int main(int argc, char**)
         fprintf(stderr, "tavenor-test-desktop: no job (error %lu)\n", GetLastError());
         return 70;
     }
-    std::string writable_command = command;
     std::string writable_desktop = desktop;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -92,9 +91,26 @@ int main(int argc, char**)
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &writable_command[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr,
-                        &startup, &process)) {
-        fprintf(stderr, "tavenor-test-desktop: cannot start %s (error %lu)\n", command.c_str(), GetLastError());
+    // Wine now and then refuses a start with ERROR_INTERNAL_ERROR before
+    // the test has run a line; the same start a moment later goes through.
+    // That error alone is tried once more, and said: any other is real.
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::string writable_command = command;
+        if (CreateProcessA(nullptr, &writable_command[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr,
+                           &startup, &process)) {
+            error = ERROR_SUCCESS;
+            break;
+        }
+        error = GetLastError();
+        if (error != ERROR_INTERNAL_ERROR || attempt > 0)
+            break;
+        fprintf(stderr, "tavenor-test-desktop: starting %s failed with error %lu, trying once more\n",
+                command.c_str(), error);
+        Sleep(500);
+    }
+    if (error != ERROR_SUCCESS) {
+        fprintf(stderr, "tavenor-test-desktop: cannot start %s (error %lu)\n", command.c_str(), error);
         return 70;
     }
     if (!AssignProcessToJobObject(job, process.hProcess)) {
