@@ -20,6 +20,10 @@ void capture_open();
 void capture_start(HWND window, UINT message);
 // The lines queued since the last call, oldest first.
 std::vector<Line> capture_take();
+// While polled, the window's thread calls capture_take on a timer of its
+// own and no message is posted for new lines; after turning polling off
+// it calls capture_take once more, and later lines are posted again.
+void capture_poll(bool polled);
 // Ends the reading threads and the watches on processes.
 void capture_stop();
 
