@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "viewer/capture.h"
 #include "viewer/commands.h"
 
@@ -194,9 +196,8 @@ void refresh_list()
     // The next redraw waits refresh_share times as long as this one took.
     QueryPerformanceCounter(&end);
     ULONGLONG took_ms = static_cast<ULONGLONG>((end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart);
-    ULONGLONG gap = took_ms * refresh_share;
-    gap = gap < refresh_interval_ms ? refresh_interval_ms : gap > refresh_interval_max_ms ? refresh_interval_max_ms : gap;
-    g_viewer.refresh_at = GetTickCount64() + gap;
+    ULONGLONG gap = std::max<ULONGLONG>(took_ms * refresh_share, refresh_interval_ms);
+    g_viewer.refresh_at = GetTickCount64() + std::min<ULONGLONG>(gap, refresh_interval_max_ms);
 }
 
 // Text onto the clipboard as Unicode, so that UTF-8 lines paste as their
