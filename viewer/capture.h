@@ -3,7 +3,8 @@
 // message, so a thread per channel only copies each message into a queue
 // and frees the buffer at once; a thread of intake joins the pieces into
 // rows, names and watches the writers and queues the rows for the window's
-// thread, which hears of them by a posted message.
+// thread, which hears of them by a posted message, or takes them on a
+// timer of its own while lines flow.
 #pragma once
 
 #include <windows.h>
@@ -16,7 +17,8 @@
 // window appears, so that a program started once the window is seen finds
 // the buffer.
 void capture_open();
-// Starts reading; window gets message (once per batch) when lines wait.
+// Starts reading; window gets message (once per batch) when lines wait
+// and it does not poll.
 void capture_start(HWND window, UINT message);
 // The lines queued since the last call, oldest first.
 std::vector<Line> capture_take();
