@@ -40,13 +40,15 @@ constexpr UINT_PTR filter_timer = 2;
 // at half the rate of a window that keeps nothing), so a quarter of a
 // second at least.  A redraw's cost grows with the machine's load (under
 // Wine each redraw of the list's scroll bar waits on the X server and on
-// Wine's own server, tens of milliseconds when the processors are busy),
+// Wine's own server: a refresh took 60 to 90 ms on an idle machine, more on
+// a busy one),
 // so the list is redrawn again only after refresh_share times as long as
-// the last redraw took, at most a second later: redrawing takes no more
-// than a tenth of the thread's time, whatever the load.
+// the last redraw took, at most a second later: redrawing takes a
+// twentieth of the thread's time or less unless a redraw takes more than
+// 50 ms.
 constexpr UINT refresh_interval_ms = 250;
 constexpr UINT refresh_interval_max_ms = 1000;
-constexpr UINT refresh_share = 10;
+constexpr UINT refresh_share = 20;
 // A window message's row waits this long for its debugger-output copy
 // (which names the process) before it is shown without it; the copy
 // follows the message at once, so this is only reached without one.  A
