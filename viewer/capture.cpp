@@ -49,16 +49,22 @@ struct Capture {
     bool on = false;
     Channel channels[2] = {{"", nullptr, nullptr, nullptr, nullptr, false, nullptr},
                            {"Global\\", nullptr, nullptr, nullptr, nullptr, false, nullptr}};
-    // From the readers and the thread pool to the intake thread.
-    CRITICAL_SECTION taken_lock;
-    std::vector<Taken> taken;
-    HANDLE wake = nullptr;         // the intake thread is to look at taken
-    volatile LONG intake_idle = 0;  // it waits for wake
+    // From the readers and the thread pool to the intake thread.  A lock
+    // and a condition variable, not an event: under Wine every signal and
+    // wait of an event is a round trip to the server that the writers'
+    // OutputDebugString calls queue at too, while these wake a thread
+    // through the kernel alone.
+    SRWLOCK taken_lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE taken_ready = CONDITION_VARIABLE_INIT;
+    std::vector<Taken> taken;        // guarded by taken_lock
+    bool intake_waits = false;       // guarded by taken_lock: it waits for taken_ready
+    bool intake_ends = false;        // guarded by taken_lock
     HANDLE intake = nullptr;
     // From the intake thread to the window's thread.
     CRITICAL_SECTION lock;
     std::vector<Line> captured;
-    volatile LONG posted = 0;
+    volatile LONG posted = 0;  // a message is on its way to the window
+    volatile LONG polled = 0;  // the window takes lines on a timer of its own: no message needed
 };
 
 Capture g_capture;
@@ -75,7 +81,9 @@ void queue_captured(std::vector<Line> lines)
         g_capture.captured.insert(g_capture.captured.end(), std::make_move_iterator(lines.begin()),
                                   std::make_move_iterator(lines.end()));
     LeaveCriticalSection(&g_capture.lock);
-    if (InterlockedExchange(&g_capture.posted, 1) == 0)
+    // Read after the lines went in: a window that stops polling looks at
+    // the queue once more after saying so, so lines are never left unseen.
+    if (InterlockedCompareExchange(&g_capture.polled, 0, 0) == 0 && InterlockedExchange(&g_capture.posted, 1) == 0)
         PostMessageA(g_capture.window, g_capture.message, 0, 0);
 }
 
@@ -83,11 +91,13 @@ void queue_captured(std::vector<Line> lines)
 // it waits, so a burst costs the reader no more than the copy.
 void hand_to_intake(Taken taken)
 {
-    EnterCriticalSection(&g_capture.taken_lock);
+    AcquireSRWLockExclusive(&g_capture.taken_lock);
     g_capture.taken.push_back(std::move(taken));
-    LeaveCriticalSection(&g_capture.taken_lock);
-    if (InterlockedExchange(&g_capture.intake_idle, 0) != 0)
-        SetEvent(g_capture.wake);
+    bool wake = g_capture.intake_waits;
+    g_capture.intake_waits = false;
+    ReleaseSRWLockExclusive(&g_capture.taken_lock);
+    if (wake)
+        WakeConditionVariable(&g_capture.taken_ready);
 }
 
 ULONGLONG wall_time()
@@ -196,12 +206,11 @@ DWORD WINAPI run_intake(void*)
     // Ends are told piece_quiet_ms after they are seen: a message the
     // process wrote just before it ended may still be on its way.
     std::vector<std::pair<DWORD, ULONGLONG>> endings;
-    HANDLE waits[2] = {g_capture.wake, g_capture.stop};
     for (;;) {
         std::vector<Taken> batch;
-        EnterCriticalSection(&g_capture.taken_lock);
+        AcquireSRWLockExclusive(&g_capture.taken_lock);
         batch.swap(g_capture.taken);
-        LeaveCriticalSection(&g_capture.taken_lock);
+        ReleaseSRWLockExclusive(&g_capture.taken_lock);
         std::vector<Line> lines;
         for (Taken& taken : batch) {
             if (taken.ended) {
@@ -239,36 +248,38 @@ DWORD WINAPI run_intake(void*)
             }
         }
         queue_captured(std::move(lines));
-        // Told to wait, then a last look: a message handed over meanwhile
-        // has either seen the flag (and set wake) or is in the queue.
-        InterlockedExchange(&g_capture.intake_idle, 1);
-        EnterCriticalSection(&g_capture.taken_lock);
-        bool more = !g_capture.taken.empty();
-        LeaveCriticalSection(&g_capture.taken_lock);
-        if (more) {
-            InterlockedExchange(&g_capture.intake_idle, 0);
-            continue;
-        }
+        // Waits only when nothing came meanwhile; the flag is set and the
+        // queue looked at under one lock, so a message handed over now
+        // either is seen here or wakes the wait.
         DWORD timeout = wait == UINT64_MAX ? INFINITE : static_cast<DWORD>(std::min<ULONGLONG>(wait, 60000));
-        DWORD woken = WaitForMultipleObjects(2, waits, FALSE, timeout);
-        if (woken == WAIT_OBJECT_0 + 1)
+        AcquireSRWLockExclusive(&g_capture.taken_lock);
+        bool woken = false;
+        if (g_capture.taken.empty() && !g_capture.intake_ends) {
+            g_capture.intake_waits = true;
+            SleepConditionVariableSRW(&g_capture.taken_ready, &g_capture.taken_lock, timeout, 0);
+            g_capture.intake_waits = false;
+            woken = !g_capture.taken.empty();
+        }
+        bool ends = g_capture.intake_ends;
+        ReleaseSRWLockExclusive(&g_capture.taken_lock);
+        if (ends)
             break;
         // Woken by a message: the ones right behind it are taken with it,
         // so that a burst wakes this thread (and the window's) once per
         // batch rather than once per message, leaving the processor to the
         // writers and the readers.
-        if (woken == WAIT_OBJECT_0)
+        if (woken)
             Sleep(intake_batch_ms);
     }
     for (Writer& writer : writers.known)
         forget(writer);
-    EnterCriticalSection(&g_capture.taken_lock);
+    AcquireSRWLockExclusive(&g_capture.taken_lock);
     for (const Taken& taken : g_capture.taken) {
         if (taken.handle != nullptr)
             CloseHandle(taken.handle);
     }
     g_capture.taken.clear();
-    LeaveCriticalSection(&g_capture.taken_lock);
+    ReleaseSRWLockExclusive(&g_capture.taken_lock);
     return 0;
 }
 
@@ -393,10 +404,8 @@ std::string as_utf8(const std::string& text)
 void capture_open()
 {
     InitializeCriticalSection(&g_capture.lock);
-    InitializeCriticalSection(&g_capture.taken_lock);
     g_capture.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     g_capture.reading_stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    g_capture.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     for (Channel& channel : g_capture.channels)
         open_channel(&channel);
 }
@@ -428,6 +437,11 @@ bool capture_is_on()
     return g_capture.on;
 }
 
+void capture_poll(bool polled)
+{
+    InterlockedExchange(&g_capture.polled, polled ? 1 : 0);
+}
+
 std::vector<Line> capture_take()
 {
     InterlockedExchange(&g_capture.posted, 0);
@@ -442,11 +456,15 @@ void capture_stop()
 {
     SetEvent(g_capture.stop);
     stop_reading();
+    AcquireSRWLockExclusive(&g_capture.taken_lock);
+    g_capture.intake_ends = true;
+    ReleaseSRWLockExclusive(&g_capture.taken_lock);
+    WakeConditionVariable(&g_capture.taken_ready);
     if (g_capture.intake != nullptr) {
         WaitForSingleObject(g_capture.intake, 5000);
         CloseHandle(g_capture.intake);
     }
-    for (HANDLE handle : {g_capture.stop, g_capture.reading_stop, g_capture.wake}) {
+    for (HANDLE handle : {g_capture.stop, g_capture.reading_stop}) {
         if (handle != nullptr)
             CloseHandle(handle);
     }

@@ -3,7 +3,8 @@
 // message, so a thread per channel only copies each message into a queue
 // and frees the buffer at once; a thread of intake joins the pieces into
 // rows, names and watches the writers and queues the rows for the window's
-// thread, which hears of them by a posted message.
+// thread, which hears of them by a posted message, or takes them on a
+// timer of its own while lines flow.
 #pragma once
 
 #include <windows.h>
@@ -16,10 +17,15 @@
 // window appears, so that a program started once the window is seen finds
 // the buffer.
 void capture_open();
-// Starts reading; window gets message (once per batch) when lines wait.
+// Starts reading; window gets message (once per batch) when lines wait
+// and it does not poll.
 void capture_start(HWND window, UINT message);
 // The lines queued since the last call, oldest first.
 std::vector<Line> capture_take();
+// While polled, the window's thread calls capture_take on a timer of its
+// own and no message is posted for new lines; after turning polling off
+// it calls capture_take once more, and later lines are posted again.
+void capture_poll(bool polled);
 // Ends the reading threads and the watches on processes.
 void capture_stop();
 

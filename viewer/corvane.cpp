@@ -10,8 +10,8 @@
 //
 // A sender waits while its message is handled, so the handler only copies
 // the bytes (at most message_bytes_max of them) into a queue and returns;
-// the list and the log file are brought up to date afterwards, from a
-// posted message.  This file is the window: its controls, layout, menus,
+// the list and the log file are brought up to date afterwards, by a timer
+// that ticks while rows come in.  This file is the window: its controls, layout, menus,
 // keys and messages.  The list (list_view.cpp), the flow of rows into the
 // list and the log (rows.cpp), the capture of the debugger output, the
 // log's writer, the single-instance claim and the intake rules are units
@@ -179,12 +179,9 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         if (data->cbData > 0 && data->lpData != nullptr)
             line.text = as_utf8(capped_text(static_cast<const char*>(data->lpData), data->cbData));
         g_viewer.pending.push_back(std::move(line));
-        // Brought in by the batch a moment later: during a burst the
-        // thread answers the senders rather than the list and the log.
-        if (!g_viewer.drain_posted) {
-            g_viewer.drain_posted = true;
-            SetTimer(window, drain_timer, drain_delay_ms, nullptr);
-        }
+        // Brought in by the next tick: during a burst the thread answers
+        // the senders rather than the list and the log.
+        keep_ticking();
         return TRUE;
     }
     case drain_message:
@@ -202,18 +199,10 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         report_log_write_failure(static_cast<DWORD>(wparam));
         return 0;
     case WM_TIMER:
-        if (wparam == drain_timer) {
-            KillTimer(window, drain_timer);
-            drain();
-        } else if (wparam == filter_timer)
+        if (wparam == tick_timer)
+            tick();
+        else if (wparam == filter_timer)
             apply_filter();
-        else if (wparam == refresh_timer)
-            refresh_list();
-        else if (wparam == settle_timer) {
-            KillTimer(window, settle_timer);
-            g_viewer.settle_due = false;
-            settle(false);
-        }
         return 0;
     case WM_NOTIFY: {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);

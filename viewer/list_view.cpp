@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "viewer/capture.h"
 #include "viewer/commands.h"
 
@@ -110,9 +112,15 @@ void update_status()
     std::string log = g_viewer.file_view         ? "File: " + g_viewer.file_path
                       : g_viewer.log_path.empty() ? std::string("No log file")
                                                   : "Log: " + g_viewer.log_path;
+    // Only the parts that changed: each part set redraws it.
     const std::string* parts[] = {&lines, &scrolling, &log, &g_viewer.note};
-    for (WPARAM i = 0; i < 4; ++i)
+    for (WPARAM i = 0; i < 4; ++i) {
+        std::string& shown = g_viewer.status_shown[i];
+        if (shown == *parts[i] && !shown.empty())
+            continue;
+        shown = *parts[i];
         SendMessageA(g_viewer.status, SB_SETTEXTA, i, reinterpret_cast<LPARAM>(parts[i]->c_str()));
+    }
 }
 
 // While following, the newest row stays in view, also after the list
@@ -157,15 +165,21 @@ static void show_hint()
 // the view move with their lines.
 void refresh_list()
 {
-    KillTimer(g_viewer.window, refresh_timer);
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
     g_viewer.refresh_due = false;
     int count = static_cast<int>(view_count(g_viewer.store));
     uint64_t gone = g_viewer.store.view_dropped;
     g_viewer.store.view_dropped = 0;
     long top = static_cast<long>(SendMessageA(g_viewer.list, LVM_GETTOPINDEX, 0, 0));
-    // Rows the list gives up are not the user's doing.
+    // Rows the list gives up are not the user's doing.  A count that did
+    // not change (every new row filtered out) is not set again: the list
+    // would redraw its scroll bar all the same.
     g_viewer.syncing = true;
-    SendMessageA(g_viewer.list, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+    if (count != static_cast<int>(SendMessageA(g_viewer.list, LVM_GETITEMCOUNT, 0, 0)) || gone > 0)
+        SendMessageA(g_viewer.list, LVM_SETITEMCOUNT, static_cast<WPARAM>(count),
+                     LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
     g_viewer.syncing = false;
     if (g_viewer.store.dropped != g_viewer.dropped_shown)
         InvalidateRect(g_viewer.list, nullptr, FALSE);
@@ -179,6 +193,11 @@ void refresh_list()
     follow_newest();
     show_hint();
     update_status();
+    // The next redraw waits refresh_share times as long as this one took.
+    QueryPerformanceCounter(&end);
+    ULONGLONG took_ms = static_cast<ULONGLONG>((end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart);
+    ULONGLONG gap = std::max<ULONGLONG>(took_ms * refresh_share, refresh_interval_ms);
+    g_viewer.refresh_at = GetTickCount64() + std::min<ULONGLONG>(gap, refresh_interval_max_ms);
 }
 
 // Text onto the clipboard as Unicode, so that UTF-8 lines paste as their

@@ -36,9 +36,12 @@ struct LogWriter {
     ULONGLONG rolled_at;      // tick of the last rollover, 0 before the first
     bool stays;               // a rollover was refused: the file grows on
     HANDLE thread;
-    HANDLE wake;  // auto-reset: bytes queued, or the end asked for
     WriterFailed told;
     CRITICAL_SECTION lock;  // guards what follows
+    // Bytes queued, or the end asked for.  A condition variable, not an
+    // event: the window's thread hands bytes over many times a second, and
+    // under Wine each signal of an event is a round trip to the server.
+    CONDITION_VARIABLE wake;
     std::string queued;
     bool stop;
     bool failed;  // said once; nothing more is written
@@ -115,9 +118,10 @@ DWORD WINAPI write_log(void* parameter)
             ULONGLONG since = GetTickCount64() - written_at;
             wait = since >= flush_interval_ms ? 0 : static_cast<DWORD>(flush_interval_ms - since);
         }
-        WaitForSingleObject(writer->wake, wait);
         std::string bytes;
         EnterCriticalSection(&writer->lock);
+        if (writer->queued.empty() && !writer->stop && wait != 0)
+            SleepConditionVariableCS(&writer->wake, &writer->lock, wait);
         bytes.swap(writer->queued);
         bool stop = writer->stop;
         bool failed = writer->failed;
@@ -186,18 +190,14 @@ LogWriter* start_writer(HANDLE file, const std::string& path, unsigned long long
 {
     LARGE_INTEGER size = {};
     GetFileSizeEx(file, &size);
-    LogWriter* writer = new LogWriter{file,    path,   bytes_max, static_cast<unsigned long long>(size.QuadPart),
-                                      0,       false,  nullptr,   nullptr,
-                                      failed,  {},     std::string(), false,
+    LogWriter* writer = new LogWriter{file,   path,   bytes_max,     static_cast<unsigned long long>(size.QuadPart),
+                                      0,      false,  nullptr,       failed,
+                                      {},     CONDITION_VARIABLE_INIT, std::string(), false,
                                       false};
     InitializeCriticalSection(&writer->lock);
-    writer->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (writer->wake != nullptr)
-        writer->thread = CreateThread(nullptr, 0, write_log, writer, 0, nullptr);
+    writer->thread = CreateThread(nullptr, 0, write_log, writer, 0, nullptr);
     if (writer->thread != nullptr)
         return writer;
-    if (writer->wake != nullptr)
-        CloseHandle(writer->wake);
     DeleteCriticalSection(&writer->lock);
     CloseHandle(file);
     delete writer;
@@ -213,7 +213,7 @@ void writer_queue(LogWriter* writer, const std::string& bytes)
         writer->queued += bytes;
     LeaveCriticalSection(&writer->lock);
     if (taken)
-        SetEvent(writer->wake);
+        WakeConditionVariable(&writer->wake);
     else if (behind)
         writer_failed(writer, 0);
 }
@@ -223,14 +223,13 @@ bool stop_writer(LogWriter* writer)
     EnterCriticalSection(&writer->lock);
     writer->stop = true;
     LeaveCriticalSection(&writer->lock);
-    SetEvent(writer->wake);
+    WakeConditionVariable(&writer->wake);
     // The caller's exit code tells of a failure even when its note comes too
     // late for the list.
     if (WaitForSingleObject(writer->thread, writer_end_ms) != WAIT_OBJECT_0)
         return false;
     bool failed = writer->failed;
     CloseHandle(writer->thread);
-    CloseHandle(writer->wake);
     if (writer->file != INVALID_HANDLE_VALUE)
         CloseHandle(writer->file);
     DeleteCriticalSection(&writer->lock);

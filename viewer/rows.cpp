@@ -192,21 +192,42 @@ void settle(bool everything)
     }
     if (!bytes.empty() && g_viewer.log != nullptr)
         writer_queue(g_viewer.log, bytes);
-    // The timer is set once, for when the oldest waiting row is due, not
-    // again per message (which would put it off for as long as a burst
-    // lasts).
-    if (g_viewer.arriving.empty() && g_viewer.settle_due) {
-        KillTimer(g_viewer.window, settle_timer);
-        g_viewer.settle_due = false;
-    } else if (!g_viewer.arriving.empty() && !g_viewer.settle_due) {
-        g_viewer.settle_due = true;
-        ULONGLONG waited = now - g_viewer.arriving.front().at;
-        SetTimer(g_viewer.window, settle_timer, waited < copy_wait_ms ? static_cast<UINT>(copy_wait_ms - waited) : 0,
-                 nullptr);
-    }
+    // Rows still waiting are settled by a later tick; the list is redrawn
+    // when the tick finds it due.
+    if (!g_viewer.arriving.empty())
+        keep_ticking();
     if (any && !g_viewer.refresh_due) {
         g_viewer.refresh_due = true;
-        SetTimer(g_viewer.window, refresh_timer, refresh_interval_ms, nullptr);
+        keep_ticking();
+    }
+}
+
+void keep_ticking()
+{
+    if (g_viewer.ticking || g_viewer.window == nullptr)
+        return;
+    g_viewer.ticking = SetTimer(g_viewer.window, tick_timer, tick_ms, nullptr) != 0;
+    if (g_viewer.ticking && !g_viewer.file_view)
+        capture_poll(true);
+}
+
+void tick()
+{
+    if (g_viewer.file_view)
+        drain();
+    else
+        take_captured();
+    if (g_viewer.refresh_due && GetTickCount64() >= g_viewer.refresh_at)
+        refresh_list();
+    if (!g_viewer.pending.empty() || !g_viewer.arriving.empty() || g_viewer.refresh_due)
+        return;
+    KillTimer(g_viewer.window, tick_timer);
+    g_viewer.ticking = false;
+    if (!g_viewer.file_view) {
+        // Lines the intake queued while this thread polled posted no
+        // message: taken now (which starts the timer again when any came).
+        capture_poll(false);
+        take_captured();
     }
 }
 

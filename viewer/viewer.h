@@ -38,21 +38,32 @@ constexpr UINT_PTR filter_timer = 2;
 // costs one redraw per interval, not one per line.  Redrawing takes the
 // window's thread from the senders that wait on it (at 50 ms, a burst ran
 // at half the rate of a window that keeps nothing), so a quarter of a
-// second: still within half a second of a line's arrival.
+// second at least.  A redraw's cost grows with the machine's load (under
+// Wine each redraw of the list's scroll bar waits on the X server and on
+// Wine's own server: a refresh took 60 to 90 ms on an idle machine, more on
+// a busy one),
+// so the list is redrawn again only after refresh_share times as long as
+// the last redraw took, at most a second later: redrawing takes a
+// twentieth of the thread's time or less unless a redraw takes more than
+// 50 ms.
 constexpr UINT refresh_interval_ms = 250;
-constexpr UINT_PTR refresh_timer = 3;
+constexpr UINT refresh_interval_max_ms = 1000;
+constexpr UINT refresh_share = 20;
 // A window message's row waits this long for its debugger-output copy
 // (which names the process) before it is shown without it; the copy
 // follows the message at once, so this is only reached without one.  A
 // copy that comes later still names the row's process, and is not shown
 // again.
 constexpr DWORD copy_wait_ms = 250;
-constexpr UINT_PTR settle_timer = 4;
-// Window messages are brought in this long after the first of a batch: a
-// sender waits while its message is handled, and a thread that lists each
-// line between two messages makes every sender wait for the list.
-constexpr UINT drain_delay_ms = 20;
-constexpr UINT_PTR drain_timer = 5;
+// While rows come in or wait, one timer ticks this often: it brings in the
+// window messages received and the debugger output queued since the last
+// tick, settles the rows that are due and redraws the list when due; it
+// stops once nothing is left to do.  A sender waits while its message is
+// handled, so the handler only queues the bytes; and one periodic timer
+// costs the thread less than a timer set and killed per batch (under Wine
+// each is a round trip to the server the senders wait on too).
+constexpr UINT tick_ms = 50;
+constexpr UINT_PTR tick_timer = 5;
 // A file opened for reading is taken up to this size.
 constexpr DWORD open_bytes_max = 256u * 1024 * 1024;
 
@@ -103,12 +114,14 @@ struct Viewer {
     bool paused = false;       // new lines do not scroll the list
     uint64_t waiting = 0;      // lines come in while paused
     std::string note;          // the last search's or command's outcome, in the status bar's part of its own
+    std::string status_shown[4];  // what the status bar's parts say now
     std::string log_path;
     bool refresh_due = false;    // lines are in the store, not yet in the list
-    bool settle_due = false;     // the settle timer is set for the oldest waiting row
+    ULONGLONG refresh_at = 0;    // not before this tick (GetTickCount64) is the list redrawn again
+    bool ticking = false;        // the tick timer runs
     uint64_t dropped_shown = 0;  // the store's dropped count when the list was last drawn
     std::vector<Line> pending;   // received, not yet shown or logged
-    bool drain_posted = false;
+    bool drain_posted = false;   // a drain message is on its way
     LogWriter* log = nullptr;
     bool log_failed = false;  // a log write failed: said in the list, and in the exit code
     RecentLines recent;       // window messages' rows of the last moments
@@ -133,6 +146,11 @@ extern Viewer g_viewer;
 // window message with its debugger copy and the runs, into the list and
 // the log; files opened and the log file.
 void drain();
+// The tick timer runs (from now on, when it did not).
+void keep_ticking();
+// A tick: rows brought in and settled, the list redrawn when due; the timer
+// stops when nothing is left to do.
+void tick();
 void take_captured();
 void settle(bool everything);
 void report_log_write_failure(DWORD error);

@@ -369,6 +369,58 @@ TEST(Viewer, DebuggerMessagesWithoutLineFeedsShowWhileTheirWriterRuns)
     EXPECT_EQ(all, written);
 }
 
+// Two programs writing at once, as fast as the viewer takes their lines:
+// each line reaches the log once, in the order its program wrote it and
+// under its program's name, and each program's end follows its lines.
+TEST(Viewer, TwoWritersAtOnceLoseAndReorderNothing)
+{
+    if (debugger_output_taken())
+        GTEST_SKIP() << "another debugger-output monitor runs in this session";
+    std::string log = fresh_work_folder(test_name()) + "\\corvane.log";
+    RunningViewer viewer(log);
+    ASSERT_NE(viewer.window(), nullptr);
+    HWND list = FindWindowExA(viewer.window(), nullptr, WC_LISTVIEWA, nullptr);
+    const std::string go = "tavenor-test-go-" + std::to_string(GetCurrentProcessId());
+    HANDLE go_event = CreateEventA(nullptr, TRUE, FALSE, go.c_str());
+    ASSERT_NE(go_event, nullptr);
+    const int lines = 200;
+    std::vector<std::string> expected[2];
+    PROCESS_INFORMATION writers[2] = {};
+    for (int w = 0; w < 2; ++w) {
+        std::string command =
+            "\"" + program_folder() + "tavenor-debug-writer.exe\" " + std::to_string(5 + w) + " =" + go;
+        for (int i = 0; i < lines; ++i) {
+            expected[w].push_back("writer " + std::to_string(w) + " line " + std::to_string(i));
+            command += " \"" + expected[w].back() + "\\n\"";
+        }
+        expected[w].push_back("ended with exit code " + std::to_string(5 + w));
+        writers[w] = start(command);
+        ASSERT_NE(writers[w].hProcess, nullptr);
+    }
+    SetEvent(go_event);
+    for (const PROCESS_INFORMATION& writer : writers)
+        WaitForSingleObject(writer.hProcess, 60000);
+    // Every row listed, both ends included (the bound only catches a viewer
+    // that loses some).
+    for (int i = 0; i < 1500 && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) < 2 * (lines + 1); ++i)
+        Sleep(20);
+    viewer.stop();
+    std::vector<std::string> of[2];
+    for (const std::string& row : log_rows(read_file(log))) {
+        for (int w = 0; w < 2; ++w) {
+            std::string source = std::to_string(writers[w].dwProcessId) + " tavenor-debug-writer.exe\t";
+            if (row.compare(0, source.size(), source) == 0)
+                of[w].push_back(row.substr(source.size()));
+        }
+    }
+    for (int w = 0; w < 2; ++w) {
+        EXPECT_EQ(of[w], expected[w]) << "writer " << w;
+        CloseHandle(writers[w].hThread);
+        CloseHandle(writers[w].hProcess);
+    }
+    CloseHandle(go_event);
+}
+
 // A viewer the developer has open (on the desktop everybody sees) when the
 // tests start: the test's own viewer runs beside it, and the test's
 // Tavenor reaches only the test's viewer.
