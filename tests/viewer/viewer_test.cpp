@@ -394,12 +394,12 @@ TEST(Viewer, TwoWritersAtOnceLoseAndReorderNothing)
             command += " \"" + expected[w].back() + "\\n\"";
         }
         expected[w].push_back("ended with exit code " + std::to_string(5 + w));
-        writers[w] = start(command);
+        writers[w] = start_program(command);
         ASSERT_NE(writers[w].hProcess, nullptr);
     }
     SetEvent(go_event);
-    for (const PROCESS_INFORMATION& writer : writers)
-        WaitForSingleObject(writer.hProcess, 60000);
+    for (PROCESS_INFORMATION& writer : writers)
+        finish_program(&writer, 60000);
     // Every row listed, both ends included (the bound only catches a viewer
     // that loses some).
     for (int i = 0; i < 1500 && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) < 2 * (lines + 1); ++i)
@@ -413,11 +413,8 @@ TEST(Viewer, TwoWritersAtOnceLoseAndReorderNothing)
                 of[w].push_back(row.substr(source.size()));
         }
     }
-    for (int w = 0; w < 2; ++w) {
+    for (int w = 0; w < 2; ++w)
         EXPECT_EQ(of[w], expected[w]) << "writer " << w;
-        CloseHandle(writers[w].hThread);
-        CloseHandle(writers[w].hProcess);
-    }
     CloseHandle(go_event);
 }
 
