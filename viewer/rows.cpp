@@ -213,11 +213,15 @@ void keep_ticking()
 
 void tick()
 {
+    uint64_t before = g_viewer.arrivals;
     if (g_viewer.file_view)
         drain();
     else
         take_captured();
-    if (g_viewer.refresh_due && GetTickCount64() >= g_viewer.refresh_at)
+    // While lines keep coming, the list waits its turn; the first tick that
+    // brings none shows what is left at once.
+    bool flowing = g_viewer.arrivals != before;
+    if (g_viewer.refresh_due && (!flowing || GetTickCount64() >= g_viewer.refresh_at))
         refresh_list();
     if (!g_viewer.pending.empty() || !g_viewer.arriving.empty() || g_viewer.refresh_due)
         return;

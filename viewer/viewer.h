@@ -42,10 +42,11 @@ constexpr UINT_PTR filter_timer = 2;
 // Wine each redraw of the list's scroll bar waits on the X server and on
 // Wine's own server: a refresh took 60 to 90 ms on an idle machine, more on
 // a busy one),
-// so the list is redrawn again only after refresh_share times as long as
-// the last redraw took, at most a second later: redrawing takes a
-// twentieth of the thread's time or less unless a redraw takes more than
-// 50 ms.
+// so while lines keep coming the list is redrawn again only after
+// refresh_share times as long as the last redraw took, at most a second
+// later: redrawing takes a twentieth of the thread's time or less unless a
+// redraw takes more than 50 ms.  The first tick that brings no line redraws
+// at once, so what is left when a writer pauses shows within a tick.
 constexpr UINT refresh_interval_ms = 250;
 constexpr UINT refresh_interval_max_ms = 1000;
 constexpr UINT refresh_share = 20;
